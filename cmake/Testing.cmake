@@ -1,0 +1,19 @@
+# rirudez_add_gtest(<name> LABEL <label> SOURCES <files...> LIBS <targets...> [ENV <k=v>...])
+# One test executable, its cases discovered by CTest when the tests run (not at build time),
+# labelled per library so `ctest -L bridgekit` runs one library's tests.
+set(RIRUDEZ_LSAN_SUPPRESSIONS ${CMAKE_CURRENT_LIST_DIR}/lsan.supp)
+
+function(rirudez_add_gtest name)
+  cmake_parse_arguments(T "" "LABEL;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  rirudez_set_warnings(${name})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${T_LABEL}" TIMEOUT ${T_TIMEOUT}
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LSAN_OPTIONS=suppressions=${RIRUDEZ_LSAN_SUPPRESSIONS};ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1;${T_ENV}")
+endfunction()
