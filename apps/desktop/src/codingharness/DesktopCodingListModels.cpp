@@ -1,0 +1,437 @@
+// The incremental chat/activity split and the list models of the coding screen.
+#include "DesktopCodingListModels.h"
+
+#include "DesktopCodingHarnessViewModel.h"
+
+#include <QVariantMap>
+
+#include <limits>
+
+namespace rirudez {
+using namespace Qt::StringLiterals;
+
+namespace {
+
+bool isBlank(const QString &text) {
+    for (const QChar c : text)
+        if (!c.isSpace())
+            return false;
+    return true;
+}
+
+QVariantList imagesForView(const QList<DesktopCodingTurnImage> &images) {
+    QVariantList list;
+    list.reserve(images.size());
+    for (const DesktopCodingTurnImage &image : images)
+        list.append(
+            QVariantMap{{u"id"_s, image.id}, {u"kind"_s, rawValue(image.kind)}, {u"b64PNG"_s, image.b64PNG}});
+    return list;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// DesktopCodingConversationFold
+
+void DesktopCodingConversationFold::rebuild(const QList<DesktopCodingEvent> &events) {
+    m_chat.clear();
+    m_activity.clear();
+    m_chatRowOfEvent.clear();
+    m_afterAssistantText = false;
+    m_turnCount = 0;
+    Change ignored;
+    for (qsizetype i = 0; i < events.size(); ++i)
+        take(events, i, ignored);
+}
+
+DesktopCodingConversationFold::Change
+DesktopCodingConversationFold::appended(const QList<DesktopCodingEvent> &events) {
+    Change change;
+    if (events.size() != m_chatRowOfEvent.size() + 1) {
+        // Out of step with the log (should not happen): start over from the whole log.
+        rebuild(events);
+        change.reset = true;
+        return change;
+    }
+    take(events, events.size() - 1, change);
+    return change;
+}
+
+void DesktopCodingConversationFold::take(const QList<DesktopCodingEvent> &events, qsizetype index,
+                                         Change &change) {
+    const DesktopCodingEvent &event = events[index];
+    m_chatRowOfEvent.append(-1);
+    const auto addChatRow = [&] {
+        m_chat.append(ChatRow{index, index, std::nullopt});
+        m_chatRowOfEvent[index] = m_chat.size() - 1;
+        change.chatRowInserted = m_chat.size() - 1;
+    };
+    switch (event.kind) {
+    case DesktopCodingEventKind::userMessage:
+        ++m_turnCount;
+        addChatRow();
+        m_afterAssistantText = false;
+        break;
+    case DesktopCodingEventKind::status:
+    case DesktopCodingEventKind::toolUse:
+    case DesktopCodingEventKind::command:
+    case DesktopCodingEventKind::diff:
+        m_activity.append(index);
+        change.activityRowInserted = m_activity.size() - 1;
+        break;
+    case DesktopCodingEventKind::approval:
+    case DesktopCodingEventKind::createdFile:
+    case DesktopCodingEventKind::failed:
+        addChatRow();
+        break;
+    case DesktopCodingEventKind::assistantText:
+        if (!m_chat.isEmpty() && events[m_chat.last().first].kind == DesktopCodingEventKind::assistantText) {
+            ChatRow &row = m_chat.last();
+            if (!row.mergedSummary)
+                row.mergedSummary = events[row.first].summary;
+            row.mergedSummary->append(event.summary);
+            row.last = index;
+            m_chatRowOfEvent[index] = m_chat.size() - 1;
+            change.chatRowChanged = m_chat.size() - 1;
+        } else if (!isBlank(event.summary)) {
+            addChatRow();
+        }
+        m_afterAssistantText = true;
+        break;
+    case DesktopCodingEventKind::completed:
+        if (m_afterAssistantText) {
+            m_activity.append(index);
+            change.activityRowInserted = m_activity.size() - 1;
+            m_afterAssistantText = false;
+        } else {
+            addChatRow();
+        }
+        break;
+    }
+}
+
+DesktopCodingConversationFold::Change
+DesktopCodingConversationFold::assistantTextExtended(const QList<DesktopCodingEvent> &events,
+                                                     qsizetype eventIndex, const QString &chunk) {
+    Change change;
+    if (chunk.isEmpty())
+        return change;
+    const qsizetype row = eventIndex < m_chatRowOfEvent.size() ? m_chatRowOfEvent[eventIndex] : -1;
+    if (row >= 0 && m_chat[row].last == eventIndex && events.size() == m_chatRowOfEvent.size()) {
+        ChatRow &chatRow = m_chat[row];
+        if (chatRow.mergedSummary)
+            chatRow.mergedSummary->append(chunk);
+        change.chatRowChanged = row;
+        return change;
+    }
+    // The text grew somewhere a merged row does not end, or a blank event became visible: rebuild.
+    rebuild(events);
+    change.reset = true;
+    return change;
+}
+
+DesktopCodingEvent DesktopCodingConversationFold::chatEvent(const QList<DesktopCodingEvent> &events,
+                                                            qsizetype row) const {
+    const ChatRow &chatRow = m_chat[row];
+    const DesktopCodingEvent &first = events[chatRow.first];
+    if (!chatRow.mergedSummary)
+        return first;
+    return DesktopCodingEvent(first.id, DesktopCodingEventKind::assistantText, *chatRow.mergedSummary,
+                              first.detail, {}, events[chatRow.last].createdAt);
+}
+
+QString DesktopCodingConversationFold::chatSummary(const QList<DesktopCodingEvent> &events,
+                                                   qsizetype row) const {
+    const ChatRow &chatRow = m_chat[row];
+    if (!chatRow.mergedSummary)
+        return events[chatRow.first].summary;
+    return chatRow.mergedSummary->isEmpty() ? displayName(DesktopCodingEventKind::assistantText)
+                                            : *chatRow.mergedSummary;
+}
+
+const DesktopCodingEvent &
+DesktopCodingConversationFold::activityEvent(const QList<DesktopCodingEvent> &events, qsizetype row) const {
+    return events[m_activity[row]];
+}
+
+QString DesktopCodingConversationFold::subtitle(const QList<DesktopCodingEvent> &events,
+                                                const QString &withoutChat) const {
+    if (m_chat.isEmpty())
+        return withoutChat;
+    return QString::number(m_turnCount) + (m_turnCount == 1 ? u" turn"_s : u" turns"_s) + u" · "_s +
+           leadingChatSnippet(chatSummary(events, m_chat.size() - 1), 52);
+}
+
+QString leadingChatSnippet(const QString &text, qsizetype maxLength) {
+    // The first maxLength characters of the collapsed text only depend on a prefix whose collapsed form is
+    // at least two characters longer (the cut may split the last character). Grow the prefix until it is.
+    qsizetype length = 4 * (maxLength + 2) + 16;
+    while (length < text.size()) {
+        const QString prefix = text.left(length);
+        const QString collapsed = chatSnippet(prefix, std::numeric_limits<qsizetype>::max());
+        if (characterCount(collapsed) >= maxLength + 2)
+            return chatSnippet(prefix, maxLength);
+        length *= 2;
+    }
+    return chatSnippet(text, maxLength);
+}
+
+// ---------------------------------------------------------------------------------------------
+// DesktopCodingThreadListModel
+
+DesktopCodingThreadListModel::DesktopCodingThreadListModel(const DesktopCodingHarnessViewModel *viewModel,
+                                                           QObject *parent)
+    : QAbstractListModel(parent), m_viewModel(viewModel) {}
+
+int DesktopCodingThreadListModel::rowCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : int(m_viewModel->threads().size());
+}
+
+QVariant DesktopCodingThreadListModel::data(const QModelIndex &index, int role) const {
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const qsizetype row = index.row();
+    const DesktopCodingThread &thread = m_viewModel->threads()[row];
+    switch (role) {
+    case Qt::DisplayRole:
+    case TitleRole:
+        return thread.title;
+    case IdRole:
+        return thread.id;
+    case ProjectIdRole:
+        return thread.projectID;
+    case SubtitleRole:
+        return m_viewModel->foldOfThread(row).subtitle(
+            thread.session.events, thread.bridgeSessionID ? u"Waiting for first message"_s : u"Ready"_s);
+    case UpdatedAtRole:
+        return thread.updatedAt;
+    case BridgeSessionIdRole:
+        return thread.bridgeSessionID.value_or(QString());
+    case AgentRole:
+        return rawValue(thread.agent);
+    case ModelIdRole:
+        return thread.modelID.value_or(QString());
+    case TurnCountRole:
+        return m_viewModel->foldOfThread(row).turnCount();
+    case IsSelectedRole:
+        return m_viewModel->isSelectedThreadIndex(row);
+    case HasContentRole:
+        return thread.bridgeSessionID.has_value() || !thread.session.events.isEmpty();
+    default:
+        return {};
+    }
+}
+
+QHash<int, QByteArray> DesktopCodingThreadListModel::roleNames() const {
+    return {{IdRole, "threadID"},          {ProjectIdRole, "projectID"},
+            {TitleRole, "title"},          {SubtitleRole, "subtitle"},
+            {UpdatedAtRole, "updatedAt"},  {BridgeSessionIdRole, "bridgeSessionID"},
+            {AgentRole, "agent"},          {ModelIdRole, "modelID"},
+            {TurnCountRole, "turnCount"},  {IsSelectedRole, "isSelected"},
+            {HasContentRole, "hasContent"}};
+}
+
+void DesktopCodingThreadListModel::beginAppendThread() {
+    const int row = int(m_viewModel->threads().size());
+    beginInsertRows({}, row, row);
+}
+
+void DesktopCodingThreadListModel::endAppendThread() {
+    endInsertRows();
+}
+
+void DesktopCodingThreadListModel::threadChanged(qsizetype row, const QList<int> &roles) {
+    const QModelIndex changed = index(int(row));
+    Q_EMIT dataChanged(changed, changed, roles);
+}
+
+void DesktopCodingThreadListModel::allThreadsChanged(const QList<int> &roles) {
+    if (rowCount() == 0)
+        return;
+    Q_EMIT dataChanged(index(0), index(rowCount() - 1), roles);
+}
+
+// ---------------------------------------------------------------------------------------------
+// DesktopCodingProjectThreadsModel
+
+DesktopCodingProjectThreadsModel::DesktopCodingProjectThreadsModel(
+    const DesktopCodingHarnessViewModel *viewModel, DesktopCodingThreadListModel *source, QObject *parent)
+    : QSortFilterProxyModel(parent), m_viewModel(viewModel) {
+    setSourceModel(source);
+    setSortRole(DesktopCodingThreadListModel::UpdatedAtRole);
+    setDynamicSortFilter(true);
+    sort(0, Qt::DescendingOrder);
+}
+
+void DesktopCodingProjectThreadsModel::refilter() {
+    invalidateFilter();
+}
+
+bool DesktopCodingProjectThreadsModel::filterAcceptsRow(int sourceRow, const QModelIndex &) const {
+    return m_viewModel->isListedInProjectThreads(sourceRow);
+}
+
+bool DesktopCodingProjectThreadsModel::lessThan(const QModelIndex &left, const QModelIndex &right) const {
+    const QList<DesktopCodingThread> &threads = m_viewModel->threads();
+    const QDateTime &a = threads[left.row()].updatedAt;
+    const QDateTime &b = threads[right.row()].updatedAt;
+    if (a != b)
+        return a < b;
+    // Descending order reverses the comparison; keep ties in `threads` order.
+    return left.row() > right.row();
+}
+
+// ---------------------------------------------------------------------------------------------
+// DesktopCodingEventListModel
+
+DesktopCodingEventListModel::DesktopCodingEventListModel(const DesktopCodingHarnessViewModel *viewModel,
+                                                         Part part, QObject *parent)
+    : QAbstractListModel(parent), m_viewModel(viewModel), m_part(part) {}
+
+int DesktopCodingEventListModel::rowCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : m_rowCount;
+}
+
+int DesktopCodingEventListModel::announcedRowCount() const {
+    const DesktopCodingConversationFold &fold = m_viewModel->visibleFold();
+    return int(m_part == Part::chat ? fold.chatCount() : fold.activityCount());
+}
+
+QVariant DesktopCodingEventListModel::data(const QModelIndex &index, int role) const {
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const QList<DesktopCodingEvent> &events = m_viewModel->visibleSession().events;
+    const DesktopCodingConversationFold &fold = m_viewModel->visibleFold();
+    if (m_part == Part::chat && (role == SummaryRole || role == Qt::DisplayRole))
+        return fold.chatSummary(events, index.row());
+    const DesktopCodingEvent event =
+        m_part == Part::chat ? fold.chatEvent(events, index.row()) : fold.activityEvent(events, index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+    case SummaryRole:
+        return event.summary;
+    case IdRole:
+        return event.id;
+    case KindRole:
+        return rawValue(event.kind);
+    case KindNameRole:
+        return displayName(event.kind);
+    case DetailRole:
+        return event.detail.value_or(QString());
+    case CreatedAtRole:
+        return event.createdAt;
+    case ImagesRole:
+        return imagesForView(event.images);
+    case ImageCountRole:
+        return int(event.images.size());
+    default:
+        return {};
+    }
+}
+
+QHash<int, QByteArray> DesktopCodingEventListModel::roleNames() const {
+    return {{IdRole, "eventID"},        {KindRole, "kind"},
+            {KindNameRole, "kindName"}, {SummaryRole, "summary"},
+            {DetailRole, "detail"},     {CreatedAtRole, "createdAt"},
+            {ImagesRole, "images"},     {ImageCountRole, "imageCount"}};
+}
+
+void DesktopCodingEventListModel::beginRebuild() {
+    if (m_resetting)
+        return;
+    m_resetting = true;
+    beginResetModel();
+}
+
+void DesktopCodingEventListModel::endRebuild() {
+    if (!m_resetting)
+        return;
+    m_resetting = false;
+    m_rowCount = announcedRowCount();
+    endResetModel();
+}
+
+void DesktopCodingEventListModel::apply(const DesktopCodingConversationFold::Change &change) {
+    if (change.reset) {
+        beginResetModel();
+        m_rowCount = announcedRowCount();
+        endResetModel();
+        return;
+    }
+    const std::optional<qsizetype> inserted =
+        m_part == Part::chat ? change.chatRowInserted : change.activityRowInserted;
+    if (inserted) {
+        beginInsertRows({}, int(*inserted), int(*inserted));
+        ++m_rowCount;
+        endInsertRows();
+    }
+    if (m_part == Part::chat && change.chatRowChanged) {
+        const QModelIndex changed = index(int(*change.chatRowChanged));
+        Q_EMIT dataChanged(changed, changed, {SummaryRole, Qt::DisplayRole, CreatedAtRole});
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// DesktopCodingPendingApprovalListModel
+
+DesktopCodingPendingApprovalListModel::DesktopCodingPendingApprovalListModel(
+    const DesktopCodingHarnessViewModel *viewModel, QObject *parent)
+    : QAbstractListModel(parent), m_viewModel(viewModel) {}
+
+int DesktopCodingPendingApprovalListModel::rowCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : int(m_viewModel->pendingApprovals().size());
+}
+
+QVariant DesktopCodingPendingApprovalListModel::data(const QModelIndex &index, int role) const {
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const DesktopCodingPendingApproval &approval = m_viewModel->pendingApprovals()[index.row()];
+    switch (role) {
+    case Qt::DisplayRole:
+    case SummaryRole:
+        return approval.summary;
+    case IdRole:
+        return approval.id;
+    case ThreadIdRole:
+        return approval.threadID;
+    case SessionIdRole:
+        return approval.sessionID;
+    case ApprovalIdRole:
+        return approval.approvalID;
+    case MessageIdRole:
+        return approval.messageID;
+    case MethodRole:
+        return approval.method;
+    case EventIdRole:
+        return approval.eventID;
+    case CreatedAtRole:
+        return approval.createdAt;
+    default:
+        return {};
+    }
+}
+
+QHash<int, QByteArray> DesktopCodingPendingApprovalListModel::roleNames() const {
+    return {{IdRole, "approvalKey"},        {ThreadIdRole, "threadID"},   {SessionIdRole, "sessionID"},
+            {ApprovalIdRole, "approvalID"}, {MessageIdRole, "messageID"}, {MethodRole, "method"},
+            {SummaryRole, "summary"},       {EventIdRole, "eventID"},     {CreatedAtRole, "createdAt"}};
+}
+
+void DesktopCodingPendingApprovalListModel::beginAppend() {
+    const int row = int(m_viewModel->pendingApprovals().size());
+    beginInsertRows({}, row, row);
+}
+
+void DesktopCodingPendingApprovalListModel::endAppend() {
+    endInsertRows();
+}
+
+void DesktopCodingPendingApprovalListModel::beginRemove(qsizetype row) {
+    beginRemoveRows({}, int(row), int(row));
+}
+
+void DesktopCodingPendingApprovalListModel::endRemove() {
+    endRemoveRows();
+}
+
+} // namespace rirudez
