@@ -37,10 +37,10 @@ QString RepoSessionProjection::frameKey(const QString &sessionID, std::uint64_t 
 bool RepoSessionProjection::ingest(const RepoSessionEvent &event, const QString &sessionID,
                                    std::uint64_t sequence) {
     m_lastChange = Change::none;
-    QString key = frameKey(sessionID, sequence);
-    const qsizetype seenBefore = m_seenFrameKeys.size();
-    m_seenFrameKeys.insert(key);
-    if (m_seenFrameKeys.size() == seenBefore)
+    QSet<std::uint64_t> &seen = m_seenSequences[sessionID];
+    const qsizetype seenBefore = seen.size();
+    seen.insert(sequence);
+    if (seen.size() == seenBefore)
         return false;
 
     if (const auto *resolved = event.as<RepoSessionEvent::ApprovalResolved>()) {
@@ -53,11 +53,11 @@ bool RepoSessionProjection::ingest(const RepoSessionEvent &event, const QString 
         if (!known)
             m_pendingApprovals.append(std::move(*approval));
     } else if (const auto *text = event.as<RepoSessionEvent::AssistantText>()) {
-        coalesceAssistantText(text->text, key);
+        coalesceAssistantText(text->text, sessionID, sequence);
         return true;
     }
 
-    m_entries.append(Entry{std::move(key), event});
+    m_entries.append(Entry{frameKey(sessionID, sequence), event});
     m_lastChange = Change::appended;
     return true;
 }
@@ -72,7 +72,8 @@ void RepoSessionProjection::clearApprovals() {
     m_pendingApprovals.clear();
 }
 
-void RepoSessionProjection::coalesceAssistantText(const QString &text, const QString &key) {
+void RepoSessionProjection::coalesceAssistantText(const QString &text, const QString &sessionID,
+                                                  std::uint64_t sequence) {
     if (text.isEmpty())
         return;
     if (!m_entries.isEmpty()) {
@@ -86,7 +87,8 @@ void RepoSessionProjection::coalesceAssistantText(const QString &text, const QSt
     }
     if (text.trimmed().isEmpty())
         return;
-    m_entries.append(Entry{key, RepoSessionEvent{RepoSessionEvent::AssistantText{text}}});
+    m_entries.append(
+        Entry{frameKey(sessionID, sequence), RepoSessionEvent{RepoSessionEvent::AssistantText{text}}});
     m_lastChange = Change::appended;
 }
 

@@ -6,6 +6,7 @@
 
 #include "rirudez/bridgekit/BridgeMessages.h"
 
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -87,15 +88,18 @@ public:
     // Equal when entries, pending approvals and seen frame keys are equal (`lastChange` is not part of it).
     friend bool operator==(const RepoSessionProjection &a, const RepoSessionProjection &b) {
         return a.m_entries == b.m_entries && a.m_pendingApprovals == b.m_pendingApprovals &&
-               a.m_seenFrameKeys == b.m_seenFrameKeys;
+               a.m_seenSequences == b.m_seenSequences;
     }
 
 private:
-    void coalesceAssistantText(const QString &text, const QString &key);
+    void coalesceAssistantText(const QString &text, const QString &sessionID, std::uint64_t sequence);
 
     QList<Entry> m_entries;
     QList<RepoSessionPendingApproval> m_pendingApprovals;
-    QSet<QString> m_seenFrameKeys; // never shrinks
+    // The frames seen so far, never shrinking. A frame key is sessionID "-" decimal sequence, and the digits
+    // after its last hyphen give back the sequence, so (session, sequence) pairs identify exactly the same
+    // frames as the key texts would, without building and keeping one string per frame.
+    QHash<QString, QSet<std::uint64_t>> m_seenSequences;
     Change m_lastChange = Change::none;
 };
 
