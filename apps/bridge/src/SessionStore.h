@@ -1,0 +1,77 @@
+#pragma once
+
+// Durable repo sessions on disk, one folder per session under "sessions":
+//   session.json   the session summary (the wire keys of a session summary) plus creation time
+//   events.jsonl   one compact JSON object per line: the event with its wire "kind" and its "sequence"
+// Sequences are per session, start at 1 and strictly increase, also across restarts. A torn last line
+// (a crash in the middle of a write) is dropped and cut off on load; every complete line is kept.
+
+#include "rirudez/bridgekit/BridgeMessages.h"
+#include "rirudez/bridgekit/Expected.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace rirudez::server {
+
+struct StoredEvent {
+    std::uint64_t sequence = 0;
+    RepoSessionEvent event;
+    bool operator==(const StoredEvent &) const = default;
+};
+
+class SessionStore {
+public:
+    explicit SessionStore(QString sessionsPath);
+
+    // Reads every session folder. Returns how many sessions were loaded.
+    int load();
+
+    // Summaries of all sessions, or of one project's, the most recently active first.
+    QList<RepoSessionSummary> summaries(const std::optional<QString> &projectID = {}) const;
+    std::optional<RepoSessionSummary> summary(const QString &sessionID) const;
+    bool contains(const QString &sessionID) const { return m_sessions.contains(sessionID); }
+    std::uint64_t lastSequence(const QString &sessionID) const;
+
+    // A new session with a fresh identifier (the one in `summary` is replaced): writes session.json
+    // and its first event, session_opened, with sequence 1.
+    Expected<RepoSessionSummary, QString> create(RepoSessionSummary summary);
+
+    // Appends one event to a known session; returns the event's sequence.
+    Expected<std::uint64_t, QString> append(const QString &sessionID, const RepoSessionEvent &event);
+
+    // Rewrites session.json of a known session with a new summary (its id must not change).
+    bool updateSummary(const RepoSessionSummary &summary);
+
+    // Every stored event of a session, in sequence order, read from disk.
+    Expected<QList<StoredEvent>, QString> events(const QString &sessionID) const;
+
+    // One line of events.jsonl, without the newline, and its reading (nothing for a malformed line).
+    static QByteArray encodeLine(std::uint64_t sequence, const RepoSessionEvent &event);
+    static std::optional<StoredEvent> decodeLine(QByteArrayView line);
+
+    QString sessionFolder(const QString &sessionID) const;
+
+private:
+    struct Entry {
+        RepoSessionSummary summary;
+        std::uint64_t lastSequence = 0;
+        QDateTime createdAt;
+        QDateTime updatedAt;
+    };
+    bool writeSummary(const Entry &entry, QString *error = nullptr) const;
+    std::optional<Entry> loadSession(const QString &sessionID);
+
+    QString m_path;
+    QHash<QString, Entry> m_sessions;
+};
+
+// Session identifiers are lower-case UUIDs; only names of this shape are ever used as folder names.
+bool isValidSessionID(const QString &sessionID);
+
+} // namespace rirudez::server
