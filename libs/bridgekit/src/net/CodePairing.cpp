@@ -182,11 +182,13 @@ Expected<Wrong, DecodingError> decodeWrong(QByteArrayView bytes) {
 }
 
 QString normalize(const QString &code) {
+    // Numeric characters of any script count (decimal digits, letter numbers, other numbers), whole code
+    // points at a time so characters outside the basic plane stay intact.
     QString digits;
     digits.reserve(code.size());
-    for (const QChar c : code) {
-        if (c.isDigit()) {
-            digits.append(c);
+    for (const char32_t codePoint : code.toUcs4()) {
+        if (QChar::isNumber(codePoint)) {
+            digits.append(QString::fromUcs4(&codePoint, 1));
         }
     }
     return digits;
