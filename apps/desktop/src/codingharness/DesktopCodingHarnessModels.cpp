@@ -3,6 +3,8 @@
 // forms in DesktopCodingHarnessJson.cpp.
 #include "DesktopCodingHarnessModels.h"
 
+#include "rirudez/bridgekit/MacBridgeAccessPolicy.h"
+
 #include <QTextBoundaryFinder>
 #include <QUuid>
 
@@ -132,18 +134,6 @@ bool startsWithWhitespace(QStringView cluster) {
                                ? QChar::surrogateToUcs4(cluster[0], cluster[1])
                                : cluster.front().unicode();
     return QChar::isSpace(first);
-}
-
-// The modes among watch, ask, propose, edit that a list of raw advertised strings names: trimmed and
-// lower-cased, unknown strings skipped, first occurrence kept, the bridge's order preserved.
-QList<RepoAccessMode> availableAccessModes(const QStringList &advertised) {
-    QList<RepoAccessMode> modes;
-    for (const QString &raw : advertised) {
-        const std::optional<RepoAccessMode> mode = fromRaw<RepoAccessMode>(raw.trimmed().toLower());
-        if (mode && !modes.contains(*mode))
-            modes.append(*mode);
-    }
-    return modes;
 }
 
 // The strongest mode by rank, the first of equals kept; nothing for an empty list.
@@ -390,7 +380,8 @@ QList<RepoAccessMode> DesktopCodingProject::normalizedAccessModes(const QList<Re
 }
 
 DesktopCodingProject DesktopCodingProject::fromBridgeProject(const BridgeProject &project) {
-    const QList<RepoAccessMode> available = availableAccessModes(project.capabilities.accessModes);
+    const QList<RepoAccessMode> available =
+        MacBridgeAccessPolicy::availableModes(project.capabilities.accessModes);
 
     // The ceiling: the strongest advertised mode; without any, the bridge's default access when it names a
     // mode, else ask.
@@ -398,7 +389,8 @@ DesktopCodingProject DesktopCodingProject::fromBridgeProject(const BridgeProject
     if (const std::optional<RepoAccessMode> best = strongest(available)) {
         ceiling = *best;
     } else if (project.defaultAccess) {
-        const QList<RepoAccessMode> fromDefault = availableAccessModes({*project.defaultAccess});
+        const QList<RepoAccessMode> fromDefault =
+            MacBridgeAccessPolicy::availableModes({*project.defaultAccess});
         if (!fromDefault.isEmpty())
             ceiling = fromDefault.first();
     }

@@ -1,0 +1,812 @@
+// The desktop's conversation records: catalogue and project mapping, runtime modes and permissions, the
+// chat/activity split over realistic logs, titles and snippets with multi-unit characters, drafts and the
+// JSON forms.
+#include "DesktopCodingHarnessModels.h"
+
+#include "rirudez/bridgekit/BridgeJson.h"
+#include "rirudez/bridgekit/RepoSessionProjection.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <QFile>
+#include <QUuid>
+
+#include <filesystem>
+#include <string>
+
+void PrintTo(const QString &text, std::ostream *os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace rirudez {
+namespace {
+using namespace Qt::StringLiterals;
+using Json = nlohmann::json;
+
+std::filesystem::path dataDirectory() {
+    const QString fromEnvironment = qEnvironmentVariable("RIRUDEZ_TEST_DATA");
+    if (!fromEnvironment.isEmpty())
+        return fromEnvironment.toStdString();
+    return std::filesystem::path(__FILE__).parent_path() / "data";
+}
+
+Json loadFixture(const char *name) {
+    QFile file(QString::fromStdString((dataDirectory() / name).string()));
+    if (!file.open(QIODevice::ReadOnly))
+        return Json::array();
+    return Json::parse(file.readAll().toStdString());
+}
+
+QString q(const std::string &text) {
+    return QString::fromStdString(text);
+}
+
+QByteArray bytes(const Json &json) {
+    return QByteArray::fromStdString(json.dump());
+}
+
+Json parsed(const QByteArray &text) {
+    return Json::parse(text.toStdString());
+}
+
+template <typename T>
+T decodeOrFail(const QByteArray &text) {
+    auto decoded = fromDesktopJson<T>(text);
+    EXPECT_TRUE(decoded.hasValue()) << (decoded.hasValue() ? "" : decoded.error().description.toStdString());
+    return decoded.hasValue() ? decoded.value() : T{};
+}
+
+const QDateTime t0 = QDateTime(QDate(2026, 3, 1), QTime(9, 30, 0, 125), Qt::UTC);
+
+DesktopCodingEvent event(const QString &id, DesktopCodingEventKind kind, const QString &summary,
+                         const QDateTime &at = t0) {
+    return DesktopCodingEvent(id, kind, summary, std::nullopt, {}, at);
+}
+
+DesktopCodingThread thread(const QString &title, QList<DesktopCodingEvent> events = {},
+                           std::optional<QString> bridgeSessionID = {}) {
+    return DesktopCodingThread(
+        u"th-1"_s, u"notes"_s, title, DesktopCodingSession(u"th-1"_s, title, std::move(events)),
+        DesktopCodingAgent::codex, u"gpt-5.4"_s, RepoAccessMode::edit, AgentPermissionMode::auto_,
+        DesktopCodingThinkingLevel::medium, false, std::move(bridgeSessionID), std::nullopt, t0);
+}
+
+// Multi-unit characters: each is one user-perceived character.
+const QString family =
+    u"\U0001F468\u200D\U0001F469\u200D\U0001F467\u200D\U0001F466"_s; // ZWJ family, 11 units
+const QString accentedE = u"e\u0301"_s;                              // e + combining acute
+const QString flag = u"\U0001F1EB\U0001F1F7"_s;                      // regional indicators
+
+QString repeated(const QString &character, int count) {
+    return character.repeated(count);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Enumerations, runtime modes and permissions.
+
+TEST(DesktopCodingEnumerations, RawValuesRoundTripAndUnknownStringsFail) {
+    for (DesktopCodingAgent value : allDesktopCodingAgents)
+        EXPECT_EQ(fromRaw<DesktopCodingAgent>(rawValue(value)), value);
+    for (DesktopCodingThinkingLevel value : allDesktopCodingThinkingLevels)
+        EXPECT_EQ(fromRaw<DesktopCodingThinkingLevel>(rawValue(value)), value);
+    for (DesktopCodingRuntimeMode value : allDesktopCodingRuntimeModes)
+        EXPECT_EQ(fromRaw<DesktopCodingRuntimeMode>(rawValue(value)), value);
+    for (DesktopCodingEventKind value : allDesktopCodingEventKinds)
+        EXPECT_EQ(fromRaw<DesktopCodingEventKind>(rawValue(value)), value);
+    EXPECT_EQ(rawValue(DesktopCodingRuntimeMode::skipPermissions), u"skipPermissions"_s);
+    EXPECT_EQ(rawValue(DesktopCodingEventKind::createdFile), u"createdFile"_s);
+    EXPECT_FALSE(fromRaw<DesktopCodingAgent>(u"Codex"_s));
+    EXPECT_FALSE(fromRaw<DesktopCodingThinkingLevel>(u"auto"_s));
+    EXPECT_FALSE(fromRaw<DesktopCodingEventKind>(u"user_message"_s));
+}
+
+TEST(DesktopCodingEnumerations, DisplayNamesThatDifferFromTheCaseName) {
+    EXPECT_EQ(displayName(DesktopCodingThinkingLevel::automatic), u"Auto"_s);
+    EXPECT_EQ(displayName(DesktopCodingThinkingLevel::xhigh), u"Extra High"_s);
+    EXPECT_EQ(displayName(DesktopCodingRuntimeMode::skipPermissions), u"Skip Permissions"_s);
+    EXPECT_EQ(caption(DesktopCodingRuntimeMode::skipPermissions), u"Anywhere, no prompts"_s);
+    EXPECT_EQ(systemImage(DesktopCodingRuntimeMode::sandbox), u"shippingbox"_s);
+    EXPECT_EQ(displayName(DesktopCodingEventKind::completed), u"Done"_s);
+    EXPECT_EQ(displayName(DesktopCodingEventKind::createdFile), u"File"_s);
+    EXPECT_EQ(displayName(AgentPermissionMode::readOnly), u"Read only"_s);
+    EXPECT_EQ(displayName(AgentPermissionMode::bypassPermissions), u"Bypass"_s);
+    EXPECT_EQ(displayName(AgentPermissionMode::dangerouslyBypassPermissions), u"Bypass"_s);
+    EXPECT_EQ(displayName(RepoAccessMode::propose), u"Propose"_s);
+}
+
+TEST(DesktopCodingEnumerations, AgentsAndThinkingLevelsMapToTheBridge) {
+    for (DesktopCodingAgent agent : allDesktopCodingAgents) {
+        EXPECT_EQ(rawValue(bridgeAgent(agent)), rawValue(agent));
+        EXPECT_EQ(desktopCodingAgent(bridgeAgent(agent)), agent);
+    }
+    EXPECT_EQ(bridgeThinkingEffort(DesktopCodingThinkingLevel::automatic), std::nullopt);
+    EXPECT_EQ(bridgeThinkingEffort(DesktopCodingThinkingLevel::xhigh), ThinkingEffort::xhigh);
+    EXPECT_EQ(desktopCodingThinkingLevel(ThinkingEffort::max), DesktopCodingThinkingLevel::xhigh);
+    EXPECT_EQ(desktopCodingThinkingLevel(ThinkingEffort::xhigh), DesktopCodingThinkingLevel::xhigh);
+    EXPECT_EQ(desktopCodingThinkingLevel(ThinkingEffort::low), DesktopCodingThinkingLevel::low);
+    EXPECT_EQ(desktopCodingThinkingLevel(std::nullopt), std::nullopt);
+}
+
+TEST(DesktopCodingRuntimeModes, ModeFollowsThePermissionOnly) {
+    for (RepoAccessMode access : allRepoAccessModes) {
+        for (AgentPermissionMode permission : allAgentPermissionModes) {
+            const auto expected = permission == AgentPermissionMode::bypassPermissions
+                                      ? DesktopCodingRuntimeMode::skipPermissions
+                                      : DesktopCodingRuntimeMode::sandbox;
+            EXPECT_EQ(desktopCodingRuntimeMode(access, permission), expected)
+                << rawValue(permission).toStdString();
+        }
+    }
+}
+
+TEST(DesktopCodingRuntimeModes, AccessDependsOnWhatTheProjectSupports) {
+    DesktopCodingProject proposeOnly;
+    proposeOnly.supportedAccessModes = {RepoAccessMode::watch, RepoAccessMode::propose};
+    DesktopCodingProject everything = DesktopCodingProject::sampleProjects().first();
+
+    EXPECT_EQ(access(DesktopCodingRuntimeMode::sandbox, std::nullopt), RepoAccessMode::edit);
+    EXPECT_EQ(access(DesktopCodingRuntimeMode::skipPermissions, std::nullopt), RepoAccessMode::edit);
+    EXPECT_EQ(access(DesktopCodingRuntimeMode::skipPermissions, proposeOnly), RepoAccessMode::propose);
+    EXPECT_EQ(access(DesktopCodingRuntimeMode::sandbox, proposeOnly), RepoAccessMode::propose);
+    EXPECT_EQ(access(DesktopCodingRuntimeMode::skipPermissions, everything), RepoAccessMode::edit);
+
+    DesktopCodingProject empty;
+    empty.supportedAccessModes.clear();
+    EXPECT_EQ(empty.sandboxAccessMode(), RepoAccessMode::ask);
+    EXPECT_EQ(access(DesktopCodingRuntimeMode::skipPermissions, empty), RepoAccessMode::ask);
+}
+
+TEST(DesktopCodingRuntimeModes, PermissionPerAgentAndHydration) {
+    EXPECT_EQ(permission(DesktopCodingRuntimeMode::sandbox, DesktopCodingAgent::claude),
+              AgentPermissionMode::acceptEdits);
+    EXPECT_EQ(permission(DesktopCodingRuntimeMode::sandbox, DesktopCodingAgent::codex),
+              AgentPermissionMode::auto_);
+    for (DesktopCodingAgent agent : allDesktopCodingAgents) {
+        EXPECT_EQ(permission(DesktopCodingRuntimeMode::skipPermissions, agent),
+                  AgentPermissionMode::bypassPermissions);
+        // Every permission a mode picks is one the agent offers, and maps back to the same mode.
+        for (DesktopCodingRuntimeMode mode : allDesktopCodingRuntimeModes) {
+            EXPECT_TRUE(desktopDefaults(agent).contains(permission(mode, agent)));
+            EXPECT_EQ(desktopCodingRuntimeMode(RepoAccessMode::edit, permission(mode, agent)), mode);
+        }
+    }
+    EXPECT_EQ(desktopDefaults(DesktopCodingAgent::codex),
+              (QList{AgentPermissionMode::ask, AgentPermissionMode::auto_,
+                     AgentPermissionMode::bypassPermissions}));
+    EXPECT_EQ(desktopDefaults(DesktopCodingAgent::claude).first(), AgentPermissionMode::ask);
+
+    EXPECT_EQ(desktopHydrated(AgentPermissionMode::readOnly), std::nullopt);
+    EXPECT_EQ(desktopHydrated(std::nullopt), std::nullopt);
+    EXPECT_EQ(desktopHydrated(AgentPermissionMode::dangerouslyBypassPermissions),
+              AgentPermissionMode::bypassPermissions);
+    for (auto kept : {AgentPermissionMode::ask, AgentPermissionMode::auto_, AgentPermissionMode::acceptEdits,
+                      AgentPermissionMode::bypassPermissions})
+        EXPECT_EQ(desktopHydrated(kept), kept);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Model catalogue.
+
+struct ModelNameCase {
+    const char *id;
+    DesktopCodingAgent agent;
+    const char *displayName;
+    const char *speed;
+    int thinkingLevels;
+};
+
+class ModelNaming : public ::testing::TestWithParam<ModelNameCase> {};
+
+TEST_P(ModelNaming, DisplayNameSpeedAndThinkingLevels) {
+    const ModelNameCase &c = GetParam();
+    AgentModels models{bridgeAgent(c.agent), std::nullopt, {q(c.id)}};
+    const QList<DesktopCodingModelOption> options = DesktopCodingModelOption::options(models);
+    ASSERT_EQ(options.size(), 1);
+    EXPECT_EQ(options[0].id, q(c.id).trimmed());
+    EXPECT_EQ(options[0].displayName, q(c.displayName));
+    EXPECT_EQ(options[0].speedLabel, q(c.speed));
+    EXPECT_EQ(options[0].thinkingLevels.size(), c.thinkingLevels);
+    EXPECT_EQ(options[0].thinkingLevels.first(), DesktopCodingThinkingLevel::automatic);
+    EXPECT_EQ(options[0].agent, c.agent);
+    EXPECT_TRUE(options[0].supportsVision);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Advertised, ModelNaming,
+    ::testing::Values(
+        ModelNameCase{"gpt-5.4-mini", DesktopCodingAgent::codex, "GPT-5.4 Mini", "fast", 4},
+        ModelNameCase{"gpt-5.5", DesktopCodingAgent::codex, "GPT-5.5", "deep", 5},
+        ModelNameCase{"  gpt-5.3-codex ", DesktopCodingAgent::codex, "GPT-5.3-codex", "balanced", 5},
+        ModelNameCase{"GPT-5.5-MINI", DesktopCodingAgent::codex, "GPT-5.5-MINI", "fast", 4},
+        ModelNameCase{"o4-mini-gpt-x", DesktopCodingAgent::codex, "o4 Mini-GPT-x", "fast", 4},
+        ModelNameCase{"claude-opus-4.8", DesktopCodingAgent::claude, "Opus 4.8", "deep", 5},
+        ModelNameCase{"claude-haiku-4.5", DesktopCodingAgent::claude, "Haiku 4.5", "fast", 4},
+        ModelNameCase{"claude--sonnet--5-", DesktopCodingAgent::claude, "Sonnet 5", "balanced", 5},
+        ModelNameCase{"claude-3-x-haiku", DesktopCodingAgent::claude, "3 x Haiku", "fast", 4},
+        ModelNameCase{"claude-\u00e9clair-fast", DesktopCodingAgent::claude, "\u00c9clair Fast", "balanced",
+                      5},
+        ModelNameCase{"claude-", DesktopCodingAgent::claude, "", "balanced", 5}),
+    [](const auto &param) { return "Case" + std::to_string(param.index); });
+
+TEST(DesktopCodingModelCatalogue, CapitalisesTheFirstCharacterEvenWhenItIsCombined) {
+    // "e" + combining acute is one character: the whole cluster is upper-cased, the accent is kept.
+    EXPECT_EQ(DesktopCodingModelOption::displayNameFor(u"claude-"_s + accentedE + u"tude-2"_s,
+                                                       DesktopCodingAgent::claude),
+              u"E\u0301tude 2"_s);
+}
+
+TEST(DesktopCodingModelCatalogue, AdvertisedListsAreDeduplicatedAndFallBackToTheDefaultModel) {
+    const AgentModels noisy{Agent::codex, u"gpt-5.5"_s, {u" gpt-5.4 "_s, u"gpt-5.4"_s, u""_s, u"\t"_s}};
+    const QList<DesktopCodingModelOption> options = DesktopCodingModelOption::options(noisy);
+    ASSERT_EQ(options.size(), 1);
+    EXPECT_EQ(options[0].id, u"gpt-5.4"_s); // the default model is not added to an advertised list
+
+    const AgentModels onlyDefault{Agent::claude, u" claude-opus-4.8 "_s, {}};
+    ASSERT_EQ(DesktopCodingModelOption::options(onlyDefault).size(), 1);
+    EXPECT_EQ(DesktopCodingModelOption::options(onlyDefault)[0].id, u"claude-opus-4.8"_s);
+
+    // A non-empty list of blanks does not fall back to the default.
+    EXPECT_TRUE(DesktopCodingModelOption::options({Agent::codex, u"gpt-5.5"_s, {u" "_s}}).isEmpty());
+    EXPECT_TRUE(DesktopCodingModelOption::options({Agent::codex, std::nullopt, {}}).isEmpty());
+
+    EXPECT_EQ(DesktopCodingModelOption::dedupedModelIDs({u"b"_s, u" a"_s, u"b "_s, u"a"_s, u"c"_s}),
+              (QStringList{u"b"_s, u"a"_s, u"c"_s}));
+}
+
+TEST(DesktopCodingModelCatalogue, CatalogKeepsUsableEntriesAndLaterEntriesReplaceEarlierOnes) {
+    const QList<AgentModels> advertised{
+        {Agent::codex, std::nullopt, {u"gpt-5.4"_s}},
+        {Agent::claude, std::nullopt, {}},                               // nothing usable: agent left out
+        {Agent::codex, std::nullopt, {u"gpt-5.5"_s, u"gpt-5.4-mini"_s}}, // replaces the first codex entry
+        {Agent::codex, std::nullopt, {u"  "_s}},                         // nothing usable: does not erase
+    };
+    const DesktopCodingModelCatalog catalog = DesktopCodingModelOption::catalog(advertised);
+    EXPECT_FALSE(catalog.contains(DesktopCodingAgent::claude));
+    ASSERT_TRUE(catalog.contains(DesktopCodingAgent::codex));
+    QStringList ids;
+    for (const auto &option : catalog.value(DesktopCodingAgent::codex))
+        ids.append(option.id);
+    EXPECT_EQ(ids, (QStringList{u"gpt-5.5"_s, u"gpt-5.4-mini"_s}));
+    EXPECT_TRUE(DesktopCodingModelOption::catalog({}).isEmpty());
+}
+
+TEST(DesktopCodingModelCatalogue, BuiltInListsAreTheFixedTable) {
+    const DesktopCodingModelCatalog fallback = DesktopCodingModelOption::fallbackModelCatalog();
+    ASSERT_EQ(fallback.size(), 2);
+    EXPECT_EQ(fallback.value(DesktopCodingAgent::codex).first().id, u"gpt-5.5"_s);
+    EXPECT_EQ(fallback.value(DesktopCodingAgent::claude).first().id, u"claude-sonnet-5"_s);
+
+    for (DesktopCodingAgent agent : allDesktopCodingAgents) {
+        const QList<DesktopCodingModelOption> builtIn = DesktopCodingModelOption::defaults(agent);
+        ASSERT_EQ(builtIn.size(), 3);
+        for (const DesktopCodingModelOption &option : builtIn) {
+            EXPECT_TRUE(option.supportsVision);
+            EXPECT_EQ(option.agent, agent);
+            // Names and speeds agree with the rules used for advertised models.
+            EXPECT_EQ(option.displayName, DesktopCodingModelOption::displayNameFor(option.id, agent));
+            EXPECT_EQ(option.speedLabel, DesktopCodingModelOption::speedLabelFor(option.id));
+        }
+    }
+    // Haiku is the one built-in model offered fewer levels than the rule would give it.
+    const DesktopCodingModelOption haiku =
+        DesktopCodingModelOption::defaults(DesktopCodingAgent::claude).last();
+    EXPECT_EQ(haiku.id, u"claude-haiku-4.5"_s);
+    EXPECT_EQ(haiku.thinkingLevels,
+              (QList{DesktopCodingThinkingLevel::automatic, DesktopCodingThinkingLevel::low,
+                     DesktopCodingThinkingLevel::medium}));
+    EXPECT_EQ(DesktopCodingModelOption::defaults(DesktopCodingAgent::codex).last().thinkingLevels.size(), 4);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Projects.
+
+struct ProjectCase {
+    std::string name;
+    Json bridge;
+    Json desktop;
+};
+
+std::vector<ProjectCase> projectCases() {
+    std::vector<ProjectCase> cases;
+    for (const Json &c : loadFixture("desktop_projects_from_bridge.json"))
+        cases.push_back({c.at("name").get<std::string>(), c.at("bridge"), c.at("desktop")});
+    return cases;
+}
+
+class ProjectFromBridge : public ::testing::TestWithParam<ProjectCase> {};
+
+TEST_P(ProjectFromBridge, MapsAsRecorded) {
+    const BridgeProject bridge = GetParam().bridge.get<BridgeProject>();
+    const DesktopCodingProject expected = decodeOrFail<DesktopCodingProject>(bytes(GetParam().desktop));
+    const DesktopCodingProject mapped = DesktopCodingProject::fromBridgeProject(bridge);
+    EXPECT_EQ(mapped, expected) << toDesktopJson(mapped).toStdString();
+    EXPECT_FALSE(mapped.supportedAccessModes.isEmpty());
+    EXPECT_EQ(mapped.sandboxAccessMode(), mapped.maxAccess);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, ProjectFromBridge, ::testing::ValuesIn(projectCases()),
+                         [](const auto &param) { return param.param.name; });
+
+TEST(DesktopCodingProjects, FixtureFileIsPresent) {
+    EXPECT_GE(projectCases().size(), 10u);
+}
+
+TEST(DesktopCodingProjects, NormalizedAccessModes) {
+    using M = RepoAccessMode;
+    EXPECT_EQ(DesktopCodingProject::normalizedAccessModes({M::edit, M::watch, M::edit}),
+              (QList{M::watch, M::edit}));
+    EXPECT_EQ(DesktopCodingProject::normalizedAccessModes({}), QList{M::ask});
+    EXPECT_EQ(DesktopCodingProject::normalizedAccessModes({M::propose, M::ask, M::watch, M::edit}),
+              (QList{M::watch, M::ask, M::propose, M::edit}));
+}
+
+TEST(DesktopCodingProjects, StatusLineAndSamples) {
+    DesktopCodingProject project;
+    EXPECT_EQ(project.statusLine(), u"clean"_s);
+    project.branch = u"main"_s;
+    project.hasUncommittedChanges = true;
+    EXPECT_EQ(project.statusLine(), u"main · dirty"_s);
+
+    const QList<DesktopCodingProject> samples = DesktopCodingProject::sampleProjects();
+    ASSERT_EQ(samples.size(), 2);
+    EXPECT_EQ(samples[0].branch, u"main"_s);
+    EXPECT_TRUE(samples[1].branch && *samples[1].branch != u"main"_s);
+    EXPECT_NE(samples[0].id, samples[1].id);
+    for (const DesktopCodingProject &sample : samples) {
+        EXPECT_EQ(sample.supportedAccessModes,
+                  QList<RepoAccessMode>(allRepoAccessModes.begin(), allRepoAccessModes.end()));
+        EXPECT_EQ(sample.maxAccess, RepoAccessMode::edit);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Events, sessions and threads.
+
+TEST(DesktopCodingEvents, NormalisationKeepsStreamedSpacingOnlyForAssistantText) {
+    const DesktopCodingEvent reply(u" a1 "_s, DesktopCodingEventKind::assistantText, u"  indented\n"_s,
+                                   u"  "_s);
+    EXPECT_EQ(reply.id, u"a1"_s);
+    EXPECT_EQ(reply.summary, u"  indented\n"_s);
+    EXPECT_EQ(reply.detail, std::nullopt);
+
+    const DesktopCodingEvent status(u""_s, DesktopCodingEventKind::status, u"  Bridge turn done \n"_s,
+                                    u" s-1 "_s);
+    EXPECT_EQ(status.summary, u"Bridge turn done"_s);
+    EXPECT_EQ(status.detail, u"s-1"_s);
+    EXPECT_FALSE(QUuid::fromString(status.id).isNull()) << status.id.toStdString();
+    EXPECT_EQ(status.id, status.id.toLower());
+    EXPECT_NE(DesktopCodingEvent({}, DesktopCodingEventKind::status, {}).id,
+              DesktopCodingEvent({}, DesktopCodingEventKind::status, {}).id);
+}
+
+TEST(DesktopCodingEvents, BlankSummaryBecomesTheKindsDisplayName) {
+    for (DesktopCodingEventKind kind : allDesktopCodingEventKinds) {
+        EXPECT_EQ(DesktopCodingEvent(u"e"_s, kind, u""_s).summary, displayName(kind));
+        if (kind != DesktopCodingEventKind::assistantText) {
+            EXPECT_EQ(DesktopCodingEvent(u"e"_s, kind, u" \t\n"_s).summary, displayName(kind));
+        }
+    }
+}
+
+TEST(DesktopCodingEvents, SessionAndThreadNormalisation) {
+    const DesktopCodingSession session(u"  "_s, u"  "_s);
+    EXPECT_FALSE(QUuid::fromString(session.id).isNull());
+    EXPECT_EQ(session.title, u"New repo session"_s);
+
+    const DesktopCodingThread blank(u" "_s, u" "_s, u" "_s, session, DesktopCodingAgent::claude, u"  "_s,
+                                    RepoAccessMode::ask, AgentPermissionMode::ask,
+                                    DesktopCodingThinkingLevel::automatic, false, u" "_s, u"\n"_s, t0);
+    EXPECT_FALSE(QUuid::fromString(blank.id).isNull());
+    EXPECT_EQ(blank.projectID, u"project"_s);
+    EXPECT_EQ(blank.title, u"New thread"_s);
+    EXPECT_EQ(blank.modelID, std::nullopt);
+    EXPECT_EQ(blank.bridgeSessionID, std::nullopt);
+    EXPECT_EQ(blank.upstreamThreadID, std::nullopt);
+
+    const DesktopCodingThread bound(u" s-1 "_s, u" notes "_s, u" Notes repo session "_s, session,
+                                    DesktopCodingAgent::claude, u" claude-opus-4.8 "_s, RepoAccessMode::ask,
+                                    AgentPermissionMode::ask, DesktopCodingThinkingLevel::automatic, false,
+                                    u" s-1 "_s, u" up-7 "_s, t0);
+    EXPECT_EQ(bound.id, u"s-1"_s);
+    EXPECT_EQ(bound.projectID, u"notes"_s);
+    EXPECT_EQ(bound.title, u"Notes repo session"_s);
+    EXPECT_EQ(bound.modelID, u"claude-opus-4.8"_s);
+    EXPECT_EQ(bound.bridgeSessionID, u"s-1"_s);
+    EXPECT_EQ(bound.upstreamThreadID, u"up-7"_s);
+}
+
+struct LogCase {
+    std::string name;
+    Json events;
+    Json chat;
+    Json activity;
+};
+
+std::vector<LogCase> logCases() {
+    std::vector<LogCase> cases;
+    for (const Json &c : loadFixture("desktop_chat_activity_logs.json"))
+        cases.push_back({c.at("name").get<std::string>(), c.at("events"), c.at("chat"), c.at("activity")});
+    return cases;
+}
+
+class ChatActivitySplit : public ::testing::TestWithParam<LogCase> {};
+
+TEST_P(ChatActivitySplit, SplitsTheLogAsRecorded) {
+    DesktopCodingSession session(u"s"_s, u"Notes"_s);
+    for (const Json &raw : GetParam().events)
+        session.events.append(decodeOrFail<DesktopCodingEvent>(bytes(raw)));
+
+    QList<std::pair<QString, QString>> chat;
+    for (const DesktopCodingEvent &entry : session.chatEvents())
+        chat.append({entry.id, entry.summary});
+    QList<std::pair<QString, QString>> expectedChat;
+    for (const Json &entry : GetParam().chat)
+        expectedChat.append({q(entry.at(0).get<std::string>()), q(entry.at(1).get<std::string>())});
+    EXPECT_EQ(chat, expectedChat);
+
+    QStringList activity;
+    for (const DesktopCodingEvent &entry : session.activityEvents())
+        activity.append(entry.id);
+    QStringList expectedActivity;
+    for (const Json &id : GetParam().activity)
+        expectedActivity.append(q(id.get<std::string>()));
+    EXPECT_EQ(activity, expectedActivity);
+
+    // Nothing shows in both lists.
+    for (const auto &[id, summary] : chat)
+        EXPECT_FALSE(activity.contains(id)) << id.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, ChatActivitySplit, ::testing::ValuesIn(logCases()),
+                         [](const auto &param) { return param.param.name; });
+
+TEST(DesktopCodingSessions, FixtureFileIsPresent) {
+    EXPECT_GE(logCases().size(), 8u);
+}
+
+TEST(DesktopCodingSessions, SplitWordJoinsWithTheFirstIdAndTheSecondTime) {
+    const QDateTime later = t0.addSecs(2);
+    DesktopCodingSession session(
+        u"s"_s, u"t"_s,
+        {event(u"u1"_s, DesktopCodingEventKind::userMessage, u"Say it"_s),
+         DesktopCodingEvent(u"a1"_s, DesktopCodingEventKind::assistantText, u"Hel"_s, u" note "_s,
+                            {DesktopCodingTurnImage(ImageKind::sketch, u"QQ=="_s)}, t0.addSecs(1)),
+         event(u"a2"_s, DesktopCodingEventKind::assistantText, u"lo"_s, later)});
+    const QList<DesktopCodingEvent> chat = session.chatEvents();
+    ASSERT_EQ(chat.size(), 2);
+    EXPECT_EQ(chat[1].id, u"a1"_s);
+    EXPECT_EQ(chat[1].summary, u"Hello"_s);
+    EXPECT_EQ(chat[1].createdAt, later);
+    EXPECT_EQ(chat[1].detail, u"note"_s);
+    EXPECT_TRUE(chat[1].images.isEmpty());
+    EXPECT_EQ(session.events.size(), 3); // the log itself is untouched
+}
+
+TEST(DesktopCodingThreads, SubtitleCountsTurnsAndSnipsTheLastChatEntry) {
+    EXPECT_EQ(thread(u"t"_s).subtitle(), u"Ready"_s);
+    EXPECT_EQ(thread(u"t"_s, {}, u"s-1"_s).subtitle(), u"Waiting for first message"_s);
+    // Activity alone is not chat.
+    EXPECT_EQ(
+        thread(u"t"_s, {event(u"s1"_s, DesktopCodingEventKind::status, u"Bridge turn received"_s)}, u"s-1"_s)
+            .subtitle(),
+        u"Waiting for first message"_s);
+
+    const DesktopCodingThread one(
+        thread(u"t"_s, {event(u"u1"_s, DesktopCodingEventKind::userMessage, u"Hi"_s)}));
+    EXPECT_EQ(one.subtitle(), u"1 turn · Hi"_s);
+
+    const QString longReply =
+        u"The   build\nnow passes on every platform we ship, including the slow ARM runner."_s;
+    const DesktopCodingThread three(
+        thread(u"t"_s, {event(u"u1"_s, DesktopCodingEventKind::userMessage, u"a"_s),
+                        event(u"u2"_s, DesktopCodingEventKind::userMessage, u"b"_s),
+                        event(u"u3"_s, DesktopCodingEventKind::userMessage, u"c"_s),
+                        event(u"a1"_s, DesktopCodingEventKind::assistantText, longReply),
+                        event(u"d1"_s, DesktopCodingEventKind::completed, u"x"_s)}));
+    EXPECT_EQ(three.subtitle(), u"3 turns · The build now passes on every platform we ship, incl..."_s);
+}
+
+struct SnippetCase {
+    QString text;
+    qsizetype maxLength;
+    QString expected;
+};
+
+class ChatSnippet : public ::testing::TestWithParam<SnippetCase> {};
+
+TEST_P(ChatSnippet, CollapsesWhitespaceAndCutsWholeCharacters) {
+    EXPECT_EQ(chatSnippet(GetParam().text, GetParam().maxLength), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ChatSnippet,
+    ::testing::Values(SnippetCase{u"  a \t b\n\n c  "_s, 52, u"a b c"_s},
+                      SnippetCase{u"a\u00a0b\u2003c\u3000d\r\ne"_s, 52,
+                                  u"a b c d e"_s}, // no-break, em and ideographic spaces
+                      SnippetCase{repeated(u"x"_s, 52), 52, repeated(u"x"_s, 52)},
+                      SnippetCase{repeated(u"x"_s, 53), 52, repeated(u"x"_s, 52) + u"..."_s},
+                      SnippetCase{u"abcd efgh"_s, 5, u"abcd..."_s}, // the cut ends in a space, trimmed away
+                      SnippetCase{repeated(family, 52), 52, repeated(family, 52)},
+                      SnippetCase{repeated(family, 53), 52, repeated(family, 52) + u"..."_s},
+                      SnippetCase{repeated(accentedE, 10) + u" "_s + repeated(flag, 3), 12,
+                                  repeated(accentedE, 10) + u" "_s + flag + u"..."_s},
+                      SnippetCase{u"caf"_s + accentedE + u" ok"_s, 4, u"caf"_s + accentedE + u"..."_s},
+                      SnippetCase{u" \n "_s, 52, u""_s}));
+
+struct RetitleCase {
+    QString prompt;
+    QString expected;
+};
+
+class RetitleFromPrompt : public ::testing::TestWithParam<RetitleCase> {};
+
+TEST_P(RetitleFromPrompt, TitlesAreCutAt56Characters) {
+    DesktopCodingThread subject = thread(u"New thread"_s);
+    EXPECT_TRUE(subject.retitleFromFirstPromptIfNeeded(GetParam().prompt));
+    EXPECT_EQ(subject.title, GetParam().expected);
+    EXPECT_EQ(subject.session.title, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Prompts, RetitleFromPrompt,
+    ::testing::Values(RetitleCase{repeated(u"a"_s, 56), repeated(u"a"_s, 56)},
+                      RetitleCase{repeated(u"a"_s, 57), repeated(u"a"_s, 56) + u"..."_s},
+                      RetitleCase{u"  "_s + repeated(u"b"_s, 56) + u"\n"_s, repeated(u"b"_s, 56)},
+                      RetitleCase{repeated(family, 56), repeated(family, 56)},
+                      RetitleCase{repeated(family, 57), repeated(family, 56) + u"..."_s},
+                      RetitleCase{repeated(accentedE, 60), repeated(accentedE, 56) + u"..."_s},
+                      RetitleCase{repeated(u"x"_s, 55) + u" "_s + flag + u"tail"_s,
+                                  repeated(u"x"_s, 55) + u"..."_s},
+                      RetitleCase{u"Fix the flaky login test"_s, u"Fix the flaky login test"_s}));
+
+TEST(DesktopCodingThreads, RetitlesOnlyWhileTheTitleIsAPlaceholderOrNoPromptWasSent) {
+    const auto user = event(u"u1"_s, DesktopCodingEventKind::userMessage, u"first"_s);
+
+    DesktopCodingThread named = thread(u"Release notes"_s, {user});
+    EXPECT_FALSE(named.retitleFromFirstPromptIfNeeded(u"second prompt"_s));
+    EXPECT_EQ(named.title, u"Release notes"_s);
+
+    DesktopCodingThread namedWithoutPrompt = thread(u"Release notes"_s);
+    EXPECT_TRUE(namedWithoutPrompt.retitleFromFirstPromptIfNeeded(u"first prompt"_s));
+    EXPECT_EQ(namedWithoutPrompt.title, u"first prompt"_s);
+
+    DesktopCodingThread mirrored = thread(u"Notes repo session"_s, {user});
+    EXPECT_TRUE(mirrored.retitleFromFirstPromptIfNeeded(u"from the tablet"_s));
+    EXPECT_EQ(mirrored.session.title, u"from the tablet"_s);
+
+    DesktopCodingThread placeholder = thread(u"New thread"_s, {user});
+    EXPECT_TRUE(placeholder.retitleFromFirstPromptIfNeeded(u"again"_s));
+
+    DesktopCodingThread blankPrompt = thread(u"New thread"_s);
+    EXPECT_FALSE(blankPrompt.retitleFromFirstPromptIfNeeded(u" \n "_s));
+    EXPECT_EQ(blankPrompt.title, u"New thread"_s);
+}
+
+TEST(DesktopCodingThreads, AppendMovesUpdatedAtToTheEvent) {
+    DesktopCodingThread subject = thread(u"t"_s);
+    const QDateTime earlier = t0.addSecs(-60);
+    subject.append(event(u"e1"_s, DesktopCodingEventKind::status, u"x"_s, earlier));
+    EXPECT_EQ(subject.updatedAt, earlier);
+    ASSERT_EQ(subject.session.events.size(), 1);
+    EXPECT_EQ(subject.session.events.last().id, u"e1"_s);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Turn images, approvals, drafts.
+
+TEST(DesktopCodingTurnImages, IdDataAndConversion) {
+    const QString b64 =
+        QString::fromLatin1(QByteArray("\x89PNG\r\n\x1a\n-sketch-bytes-of-a-tiny-image!").toBase64());
+    ASSERT_EQ(b64.size(), 52);
+    const DesktopCodingTurnImage image(ImageKind::sketch, b64);
+    EXPECT_EQ(image.id, u"sketch:52:"_s + b64.left(16));
+    EXPECT_EQ(image.data(), QByteArray("\x89PNG\r\n\x1a\n-sketch-bytes-of-a-tiny-image!"));
+
+    const TurnImage wire = image.turnImage();
+    EXPECT_EQ(wire, (TurnImage{ImageKind::sketch, b64}));
+    EXPECT_EQ(DesktopCodingTurnImage(TurnImage{ImageKind::markup, b64}).id, u"markup:52:"_s + b64.left(16));
+
+    EXPECT_EQ(DesktopCodingTurnImage(ImageKind::screenshot, u"QQ=="_s).id, u"screenshot:4:QQ=="_s);
+    EXPECT_EQ(DesktopCodingTurnImage(ImageKind::screenshot, u""_s).data(), QByteArray());
+    // Not base64: counted and cut in characters all the same.
+    const DesktopCodingTurnImage odd(ImageKind::sketch, repeated(family, 20));
+    EXPECT_EQ(odd.id, u"sketch:20:"_s + repeated(family, 16));
+    EXPECT_EQ(odd.data(), std::nullopt);
+}
+
+TEST(DesktopCodingTurnImages, RejectsWhatIsNotStandardBase64) {
+    for (const QString &bad : {u"QQ"_s, u"QQ=A"_s, u"Q Q="_s, u"QQ-_"_s, u"Q==="_s, u"\u00e9\u00e9=="_s})
+        EXPECT_EQ(DesktopCodingTurnImage(ImageKind::sketch, bad).data(), std::nullopt) << bad.toStdString();
+    EXPECT_EQ(DesktopCodingTurnImage(ImageKind::sketch, u"QUI="_s).data(), QByteArray("AB"));
+}
+
+TEST(DesktopCodingApprovals, BuiltFromAProjectionsPendingApproval) {
+    const RepoSessionPendingApproval pending{u"s-1"_s, u"ap-2"_s, u"m-3"_s, u"exec"_s, u"Run tests?"_s};
+    const DesktopCodingPendingApproval approval =
+        DesktopCodingPendingApproval::fromPending(pending, u"th-1"_s, u"s-1-7"_s, t0);
+    EXPECT_EQ(approval, (DesktopCodingPendingApproval{u"s-1:ap-2"_s, u"th-1"_s, u"s-1"_s, u"ap-2"_s, u"m-3"_s,
+                                                      u"exec"_s, u"Run tests?"_s, u"s-1-7"_s, t0}));
+    EXPECT_EQ(approval.id, pending.id());
+}
+
+DesktopCodingRequestDraft sampleDraft() {
+    return DesktopCodingRequestDraft{u"notes"_s,
+                                     DesktopCodingAgent::claude,
+                                     u"claude-opus-4.8"_s,
+                                     RepoAccessMode::propose,
+                                     AgentPermissionMode::acceptEdits,
+                                     DesktopCodingThinkingLevel::xhigh,
+                                     true,
+                                     u"Add a README"_s};
+}
+
+TEST(DesktopCodingDrafts, OpenRepoSessionFrame) {
+    DesktopCodingRequestDraft draft = sampleDraft();
+    const std::optional<ClientMessage> frame = draft.openRepoSessionMessage(u"req-1"_s);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(*frame, (ClientMessage{ClientMessage::OpenRepoSession{
+                          u"req-1"_s, u"notes"_s, Agent::claude, u"claude-opus-4.8"_s, ThinkingEffort::xhigh,
+                          AgentPermissionMode::acceptEdits, RepoAccessMode::propose, true}}));
+    EXPECT_EQ(parsed(frame->encode()), Json::parse(R"({"type":"open_repo_session","request_id":"req-1",
+        "project_id":"notes","agent":"claude","model":"claude-opus-4.8","thinking_effort":"xhigh",
+        "permission_mode":"accept_edits","access":"propose","allow_web":true})"));
+
+    // Automatic thinking and no model leave both keys out.
+    draft.thinking = DesktopCodingThinkingLevel::automatic;
+    draft.modelID.reset();
+    draft.agent = DesktopCodingAgent::codex;
+    EXPECT_EQ(parsed(draft.openRepoSessionMessage(u"req-2"_s)->encode()),
+              Json::parse(R"({"type":"open_repo_session","request_id":"req-2","project_id":"notes",
+        "agent":"codex","permission_mode":"accept_edits","access":"propose","allow_web":true})"));
+
+    draft.projectID.reset();
+    EXPECT_EQ(draft.openRepoSessionMessage(u"req-3"_s), std::nullopt);
+}
+
+TEST(DesktopCodingDrafts, RepoMessageFrame) {
+    const DesktopCodingRequestDraft draft = sampleDraft();
+    const ClientMessage frame = draft.repoMessage(u"s-1"_s, u"m-1"_s);
+    EXPECT_EQ(frame,
+              (ClientMessage{ClientMessage::RepoMessage{
+                  u"s-1"_s,
+                  u"m-1"_s,
+                  u"Add a README"_s,
+                  {},
+                  std::nullopt,
+                  RepoMessageSettings{u"claude-opus-4.8"_s, ThinkingEffort::xhigh,
+                                      AgentPermissionMode::acceptEdits, RepoAccessMode::propose, true}}}));
+    EXPECT_EQ(parsed(frame.encode()),
+              Json::parse(R"({"type":"repo_message","session_id":"s-1","message_id":"m-1",
+        "prompt":"Add a README","images":[],"settings":{"model":"claude-opus-4.8","thinking_effort":"xhigh",
+        "permission_mode":"accept_edits","access":"propose","allow_web":true}})"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// JSON forms.
+
+template <typename T>
+void expectRoundTrip(const T &value) {
+    const QByteArray text = toDesktopJson(value);
+    const auto decoded = fromDesktopJson<T>(text);
+    ASSERT_TRUE(decoded.hasValue()) << decoded.error().description.toStdString() << " in "
+                                    << text.toStdString();
+    EXPECT_EQ(decoded.value(), value) << text.toStdString();
+    EXPECT_EQ(text.indexOf("null"), -1) << text.toStdString();
+}
+
+DesktopCodingThread richThread() {
+    DesktopCodingThread subject(u"s-1"_s, u"notes"_s, u"Caf\u00e9 "_s + family,
+                                DesktopCodingSession(u"s-1"_s, u"Caf\u00e9"_s), DesktopCodingAgent::claude,
+                                u"claude-opus-4.8"_s, RepoAccessMode::edit,
+                                AgentPermissionMode::bypassPermissions, DesktopCodingThinkingLevel::xhigh,
+                                true, u"s-1"_s, u"up-1"_s, t0);
+    subject.append(DesktopCodingEvent(u"u1"_s, DesktopCodingEventKind::userMessage, u"Look"_s, std::nullopt,
+                                      {DesktopCodingTurnImage(ImageKind::screenshot, u"QUI="_s)},
+                                      t0.addMSecs(1)));
+    subject.append(event(u"a1"_s, DesktopCodingEventKind::assistantText, u"  spaced  "_s, t0.addSecs(2)));
+    subject.append(DesktopCodingEvent(u"d1"_s, DesktopCodingEventKind::completed, u"Completed"_s,
+                                      u"input 10 · output 5"_s, {}, t0.addSecs(3)));
+    return subject;
+}
+
+TEST(DesktopCodingJson, EveryRecordRoundTrips) {
+    for (DesktopCodingAgent value : allDesktopCodingAgents)
+        expectRoundTrip(value);
+    for (DesktopCodingThinkingLevel value : allDesktopCodingThinkingLevels)
+        expectRoundTrip(value);
+    for (DesktopCodingRuntimeMode value : allDesktopCodingRuntimeModes)
+        expectRoundTrip(value);
+    for (DesktopCodingEventKind value : allDesktopCodingEventKinds)
+        expectRoundTrip(value);
+    for (const DesktopCodingProject &project : DesktopCodingProject::sampleProjects())
+        expectRoundTrip(project);
+    for (const DesktopCodingModelOption &option :
+         DesktopCodingModelOption::defaults(DesktopCodingAgent::claude))
+        expectRoundTrip(option);
+    expectRoundTrip(DesktopCodingTurnImage(ImageKind::markup, u"QUI="_s));
+    expectRoundTrip(richThread());
+    expectRoundTrip(richThread().session);
+    expectRoundTrip(thread(u"bare"_s)); // no bound session, no upstream thread
+    expectRoundTrip(
+        DesktopCodingPendingApproval::make(u"s"_s, u"a"_s, u"m"_s, u"exec"_s, u"Run?"_s, u"t"_s, u"e"_s, t0));
+    expectRoundTrip(sampleDraft());
+    expectRoundTrip(DesktopCodingRequestDraft{});
+}
+
+TEST(DesktopCodingJson, KeysAreTheFieldNamesAndOptionalsAreLeftOut) {
+    const Json json = parsed(toDesktopJson(richThread()));
+    EXPECT_EQ(json.at("bridgeSessionID"), "s-1");
+    EXPECT_EQ(json.at("upstreamThreadID"), "up-1");
+    EXPECT_EQ(json.at("permission"), "bypass_permissions");
+    EXPECT_EQ(json.at("thinking"), "xhigh");
+    EXPECT_EQ(json.at("updatedAt"), "2026-03-01T09:30:03.125Z"); // the last appended event's time
+    const Json &image = json.at("session").at("events").at(0).at("images").at(0);
+    EXPECT_EQ(image, Json::parse(R"({"kind":"screenshot","b64PNG":"QUI="})")); // no id
+
+    const Json bare = parsed(toDesktopJson(thread(u"bare"_s)));
+    EXPECT_FALSE(bare.contains("bridgeSessionID"));
+    EXPECT_FALSE(bare.contains("upstreamThreadID"));
+    EXPECT_FALSE(parsed(toDesktopJson(DesktopCodingRequestDraft{})).contains("projectID"));
+
+    const Json project = parsed(toDesktopJson(DesktopCodingProject::sampleProjects().first()));
+    for (const char *key : {"id", "name", "rootDisplay", "branch", "hasUncommittedChanges", "maxAccess",
+                            "supportedAccessModes", "allowWeb"})
+        EXPECT_TRUE(project.contains(key)) << key;
+    EXPECT_EQ(project.size(), 8u);
+}
+
+TEST(DesktopCodingJson, EventReadingFillsDefaultsAndNormalises) {
+    const QDateTime before = QDateTime::currentDateTimeUtc();
+    const DesktopCodingEvent minimal = decodeOrFail<DesktopCodingEvent>(R"({"kind":"failed"})");
+    EXPECT_FALSE(QUuid::fromString(minimal.id).isNull());
+    EXPECT_EQ(minimal.summary, u"Failed"_s);
+    EXPECT_EQ(minimal.detail, std::nullopt);
+    EXPECT_TRUE(minimal.images.isEmpty());
+    EXPECT_GE(minimal.createdAt, before);
+
+    const DesktopCodingEvent messy = decodeOrFail<DesktopCodingEvent>(
+        R"({"id":" e1 ","kind":"status","summary":"  Ready ","detail":" ","images":null,"createdAt":null})");
+    EXPECT_EQ(messy.id, u"e1"_s);
+    EXPECT_EQ(messy.summary, u"Ready"_s);
+    EXPECT_EQ(messy.detail, std::nullopt);
+
+    const DesktopCodingEvent image = decodeOrFail<DesktopCodingEvent>(
+        R"({"kind":"userMessage","images":[{"kind":"sketch","b64PNG":"QUI=","id":"ignored"}]})");
+    ASSERT_EQ(image.images.size(), 1);
+    EXPECT_EQ(image.images[0].id, u"sketch:4:QUI="_s);
+}
+
+TEST(DesktopCodingJson, MalformedInputFailsWithoutThrowing) {
+    const std::pair<const char *, const char *> eventCases[] = {
+        {R"({"summary":"no kind"})", "kind"},
+        {R"({"kind":"user_message"})", "user_message"},
+        {R"({"kind":"status","createdAt":"yesterday"})", "createdAt"},
+        {R"({"kind":"status","images":{}})", "images"},
+        {R"(["kind","status"])", "object"},
+        {R"({"kind":)", ""},
+    };
+    for (const auto &[text, mention] : eventCases) {
+        const auto decoded = fromDesktopJson<DesktopCodingEvent>(QByteArray(text));
+        ASSERT_FALSE(decoded.hasValue()) << text;
+        EXPECT_TRUE(decoded.error().description.contains(QString::fromUtf8(mention)))
+            << decoded.error().description.toStdString();
+    }
+
+    Json threadJson = parsed(toDesktopJson(richThread()));
+    threadJson.erase("allowWeb");
+    EXPECT_FALSE(fromDesktopJson<DesktopCodingThread>(bytes(threadJson)).hasValue());
+    threadJson = parsed(toDesktopJson(richThread()));
+    threadJson["access"] = "admin";
+    EXPECT_FALSE(fromDesktopJson<DesktopCodingThread>(bytes(threadJson)).hasValue());
+    threadJson = parsed(toDesktopJson(richThread()));
+    threadJson["allowWeb"] = "yes";
+    EXPECT_FALSE(fromDesktopJson<DesktopCodingThread>(bytes(threadJson)).hasValue());
+    EXPECT_FALSE(fromDesktopJson<DesktopCodingAgent>(QByteArray(R"("gemini")")).hasValue());
+    EXPECT_FALSE(
+        fromDesktopJson<DesktopCodingTurnImage>(QByteArray(R"({"kind":"photo","b64PNG":""})")).hasValue());
+    EXPECT_FALSE(fromDesktopJson<DesktopCodingProject>(QByteArray("")).hasValue());
+}
+
+} // namespace
+} // namespace rirudez
