@@ -1,6 +1,8 @@
 // Folding repo-session frames: duplicates, assistant-text runs, pending approvals, turn ends.
 #include "rirudez/bridgekit/RepoSessionProjection.h"
 
+#include <QSet>
+
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -62,6 +64,21 @@ TEST(Duplicates, SameSequenceInTwoSessionsIsTwoFrames) {
     ASSERT_EQ(p.entries().size(), 2);
     EXPECT_EQ(p.entries()[0].id, u"s1-3"_s);
     EXPECT_EQ(p.entries()[1].id, u"s2-3"_s);
+}
+
+TEST(Duplicates, OutOfOrderGapsAndExtremesAreEachNewOnce) {
+    constexpr std::uint64_t top = std::numeric_limits<std::uint64_t>::max();
+    const std::uint64_t order[] = {5, 3, 7, 4, 6, 0, top, top - 1, 2, 1, 9, top - 2, 8};
+    RepoSessionProjection p;
+    for (const std::uint64_t sequence : order) {
+        EXPECT_TRUE(p.ingest(tool(u"t"_s), u"s"_s, sequence)) << sequence;
+        EXPECT_FALSE(p.ingest(tool(u"t"_s), u"s"_s, sequence)) << sequence;
+    }
+    for (const std::uint64_t sequence : order)
+        EXPECT_FALSE(p.ingest(tool(u"t"_s), u"s"_s, sequence)) << sequence;
+    EXPECT_TRUE(p.ingest(tool(u"t"_s), u"s"_s, 10));
+    EXPECT_TRUE(p.ingest(tool(u"t"_s), u"s"_s, top - 3));
+    EXPECT_EQ(p.entries().size(), std::size(order) + 2);
 }
 
 TEST(AssistantText, ChunksInARowJoinUnderTheFirstKey) {
@@ -316,7 +333,9 @@ TEST(Folding, AgreesWithThePlainRulesOnRandomStreams) {
         ReferenceProjection ref;
         for (int frame = 0; frame < 120; ++frame) {
             const QString session = (rng() % 4 == 0) ? u"s2"_s : u"s1"_s;
-            const std::uint64_t sequence = rng() % 120; // plenty of duplicates
+            // Plenty of duplicates, gaps and late arrivals, some at the top of the range.
+            const std::uint64_t sequence =
+                rng() % 8 == 0 ? std::numeric_limits<std::uint64_t>::max() - rng() % 6 : rng() % 120;
             const QString approval = u"a"_s + QString::number(rng() % 4);
             E event;
             switch (rng() % 10) {

@@ -30,6 +30,34 @@ std::optional<RepoSessionPendingApproval> RepoSessionPendingApproval::fromEvent(
                                       request->summary};
 }
 
+bool RepoSessionProjection::SequenceSet::insert(std::uint64_t sequence) {
+    // The usual case: the next number of a stream that has no gaps after its last range.
+    if (!m_ranges.empty() && m_ranges.rbegin()->second + 1 == sequence && sequence != 0) {
+        m_ranges.rbegin()->second = sequence;
+        return true;
+    }
+    const auto next = m_ranges.upper_bound(sequence); // first range starting after `sequence`
+    const bool joinsNext = next != m_ranges.end() && next->first - 1 == sequence;
+    if (next != m_ranges.begin()) {
+        const auto previous = std::prev(next);
+        if (sequence <= previous->second)
+            return false;
+        if (previous->second + 1 == sequence) { // previous->second < sequence, so this cannot wrap
+            previous->second = joinsNext ? next->second : sequence;
+            if (joinsNext)
+                m_ranges.erase(next);
+            return true;
+        }
+    }
+    if (joinsNext) { // a range's first element is its key: re-insert it one lower
+        const std::uint64_t last = next->second;
+        m_ranges.emplace_hint(m_ranges.erase(next), sequence, last);
+        return true;
+    }
+    m_ranges.emplace_hint(next, sequence, sequence);
+    return true;
+}
+
 QString RepoSessionProjection::frameKey(const QString &sessionID, std::uint64_t sequence) {
     return sessionID + u'-' + QString::number(sequence);
 }
@@ -37,10 +65,7 @@ QString RepoSessionProjection::frameKey(const QString &sessionID, std::uint64_t 
 bool RepoSessionProjection::ingest(const RepoSessionEvent &event, const QString &sessionID,
                                    std::uint64_t sequence) {
     m_lastChange = Change::none;
-    QSet<std::uint64_t> &seen = m_seenSequences[sessionID];
-    const qsizetype seenBefore = seen.size();
-    seen.insert(sequence);
-    if (seen.size() == seenBefore)
+    if (!m_seenSequences[sessionID].insert(sequence))
         return false;
 
     if (const auto *resolved = event.as<RepoSessionEvent::ApprovalResolved>()) {

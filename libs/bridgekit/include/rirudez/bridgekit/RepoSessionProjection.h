@@ -8,10 +8,10 @@
 
 #include <QHash>
 #include <QList>
-#include <QSet>
 #include <QString>
 
 #include <cstdint>
+#include <map>
 #include <optional>
 
 namespace rirudez {
@@ -92,6 +92,20 @@ public:
     }
 
 private:
+    // A set of sequence numbers kept as disjoint, non-adjacent ranges (first -> last, inclusive). A session's
+    // frames arrive numbered one after another, so its whole history is usually one range: a lookup then
+    // costs a comparison instead of a probe into a table that outgrows the caches, and memory grows with the
+    // gaps, not with the frames. Two sets are equal exactly when their ranges are.
+    class SequenceSet {
+    public:
+        // Adds `sequence`; true when it was not there before.
+        bool insert(std::uint64_t sequence);
+        bool operator==(const SequenceSet &) const = default;
+
+    private:
+        std::map<std::uint64_t, std::uint64_t> m_ranges;
+    };
+
     void coalesceAssistantText(const QString &text, const QString &sessionID, std::uint64_t sequence);
 
     QList<Entry> m_entries;
@@ -99,7 +113,7 @@ private:
     // The frames seen so far, never shrinking. A frame key is sessionID "-" decimal sequence, and the digits
     // after its last hyphen give back the sequence, so (session, sequence) pairs identify exactly the same
     // frames as the key texts would, without building and keeping one string per frame.
-    QHash<QString, QSet<std::uint64_t>> m_seenSequences;
+    QHash<QString, SequenceSet> m_seenSequences;
     Change m_lastChange = Change::none;
 };
 
