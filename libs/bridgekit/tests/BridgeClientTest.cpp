@@ -1,0 +1,736 @@
+// The bridge client against our own bridge over real TLS, and against a scripted peer for the answers our
+// bridge never gives on purpose (another protocol, a wrong first frame, closing in the middle of a request).
+
+#include "NetTestSupport.h"
+#include "support/InProcessBridge.h"
+
+#include "rirudez/bridgekit/BridgeClient.h"
+
+#include <QUuid>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+using namespace rirudez;
+using namespace rirudez::nettest;
+using rirudez::testing::ensureCoreApplication;
+using rirudez::testing::InProcessBridge;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+ClientMessage openFrame(const QString &requestID, const QString &projectID) {
+    ClientMessage::OpenRepoSession open;
+    open.requestID = requestID;
+    open.projectID = projectID;
+    open.agent = Agent::claude;
+    open.access = RepoAccessMode::ask;
+    return ClientMessage{open};
+}
+
+TurnRequest turnRequest(const QString &project, const QString &prompt) {
+    TurnRequest request;
+    request.turnID = u"turn-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces).toLower();
+    request.project = project;
+    request.prompt = prompt;
+    return request;
+}
+
+RepoSessionSummary summary(const QString &sessionID, const QString &projectID) {
+    RepoSessionSummary session;
+    session.sessionID = sessionID;
+    session.projectID = projectID;
+    return session;
+}
+
+BridgeMessage hello(int protocol) {
+    BridgeMessage::Hello frame;
+    frame.name = u"Scripted"_s;
+    frame.protocolVersion = protocol;
+    return BridgeMessage{frame};
+}
+
+template <typename T>
+void expectClientError(const TaskOutcome<T> &outcome, const BridgeClientError &expected) {
+    const auto error = outcome.template errorAs<BridgeClientError>();
+    ASSERT_TRUE(error.has_value()) << "expected " << expected.diagnosticText().toStdString() << ", "
+                                   << outcome.describe();
+    EXPECT_EQ(*error, expected) << error->diagnosticText().toStdString();
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Against our bridge
+
+class BridgeClientTest : public ::testing::Test {
+protected:
+    InProcessBridge bridge;
+    BridgeClient client;
+
+    Pairing pairing() const {
+        return Pairing{bridge.host(), bridge.port(), bridge.token(), bridge.fingerprint()};
+    }
+
+    void connectClient() {
+        const auto connected = runTask(client.connect(pairing()));
+        ASSERT_TRUE(connected.value.has_value()) << connected.describe();
+    }
+};
+
+TEST_F(BridgeClientTest, SendBeforeConnectThrowsNotConnected) {
+    expectClientError(runTask(client.send(ClientMessage{ClientMessage::Ping{}})),
+                      BridgeClientError::notConnected());
+    expectClientError(runTask(client.listRepoSessions()), BridgeClientError::notConnected());
+    EXPECT_EQ(client.pendingRequestCount(), 0);
+}
+
+TEST_F(BridgeClientTest, ConnectWithoutFingerprintOpensNothing) {
+    Pairing unpinned = pairing();
+    unpinned.fp.reset();
+    expectClientError(runTask(client.connect(unpinned)), BridgeClientError::fingerprintMissing());
+    drainEvents();
+    EXPECT_FALSE(client.hasSocket());
+    EXPECT_EQ(bridge.counters().tlsHandshakesStarted, 0u);
+}
+
+TEST_F(BridgeClientTest, ConnectWithUnusableHostIsBadURL) {
+    Pairing broken = pairing();
+    broken.host = u"no such/host"_s;
+    expectClientError(runTask(client.connect(broken)), BridgeClientError::badURL());
+    EXPECT_FALSE(client.hasSocket());
+}
+
+TEST_F(BridgeClientTest, ConnectReturnsHelloAndStartsReceiving) {
+    const auto connected = runTask(client.connect(pairing()));
+    ASSERT_TRUE(connected.value.has_value()) << connected.describe();
+    const auto *helloFrame = connected.value->as<BridgeMessage::Hello>();
+    ASSERT_NE(helloFrame, nullptr);
+    EXPECT_EQ(helloFrame->protocolVersion, bridgeProtocolVersion);
+    EXPECT_TRUE(std::any_of(helloFrame->projects.begin(), helloFrame->projects.end(),
+                            [&](const BridgeProject &p) { return p.id == bridge.demoProjectID(); }));
+    EXPECT_TRUE(client.isReceiving());
+    EXPECT_EQ(bridge.counters().authenticatedSockets, 1u);
+}
+
+TEST_F(BridgeClientTest, WrongTokenIsUnauthorizedAndDisconnects) {
+    Pairing wrong = pairing();
+    wrong.token = u"not-the-token"_s;
+    expectClientError(runTask(client.connect(wrong)), BridgeClientError::unauthorized());
+    EXPECT_FALSE(client.hasSocket());
+    EXPECT_EQ(bridge.counters().authenticatedSockets, 0u);
+}
+
+TEST_F(BridgeClientTest, OpensAndListsRepoSessions) {
+    connectClient();
+    const auto opened = runTask(client.openRepoSession(openFrame(u"open-1"_s, bridge.demoProjectID())));
+    ASSERT_TRUE(opened.value.has_value()) << opened.describe();
+    EXPECT_EQ(opened.value->projectID, bridge.demoProjectID());
+
+    const auto listed = runTask(client.listRepoSessions());
+    ASSERT_TRUE(listed.value.has_value()) << listed.describe();
+    EXPECT_TRUE(listed.value->contains(*opened.value));
+    EXPECT_EQ(client.pendingRequestCount(), 0);
+}
+
+TEST_F(BridgeClientTest, OpenRepoSessionRefusesAnotherFrameAndSendsNothing) {
+    connectClient();
+    const auto before = bridge.counters().framesReceived;
+    expectClientError(runTask(client.openRepoSession(ClientMessage{ClientMessage::Ping{}})),
+                      BridgeClientError::handshakeFailed(u"expected open_repo_session"_s));
+    drainEvents();
+    EXPECT_EQ(bridge.counters().framesReceived, before);
+}
+
+TEST_F(BridgeClientTest, RepoErrorFailsOnlyItsOwnRequest) {
+    connectClient();
+    auto failing = startTask(client.openRepoSession(openFrame(u"open-unknown"_s, u"no-such-project"_s)));
+    auto listing = startTask(client.listRepoSessions());
+    ASSERT_TRUE(waitUntil([&] { return failing->done && listing->done; }));
+    const auto error = failing->errorAs<BridgeClientError>();
+    ASSERT_TRUE(error.has_value()) << failing->describe();
+    EXPECT_TRUE(error->is<BridgeClientError::TurnFailed>()) << error->diagnosticText().toStdString();
+    EXPECT_TRUE(listing->value.has_value()) << listing->describe();
+    EXPECT_TRUE(client.isReceiving());
+}
+
+TEST_F(BridgeClientTest, RegistersProject) {
+    connectClient();
+    const auto registered = runTask(client.registerProject(
+        u"Second project"_s, u"second"_s, RepoAccessMode::ask, RepoAccessMode::edit, false, false));
+    ASSERT_TRUE(registered.value.has_value()) << registered.describe();
+    EXPECT_EQ(registered.value->id, u"second"_s);
+    EXPECT_EQ(registered.value->name, u"Second project"_s);
+
+    // A refused registration fails with the bridge's message.
+    const auto refused = runTask(client.registerProject(u"Odd"_s, std::nullopt, RepoAccessMode::edit,
+                                                        RepoAccessMode::watch, false, false));
+    const auto error = refused.errorAs<BridgeClientError>();
+    ASSERT_TRUE(error.has_value()) << refused.describe();
+    EXPECT_TRUE(error->is<BridgeClientError::TurnFailed>());
+}
+
+TEST_F(BridgeClientTest, RoutesRepoEventsOfASubscribedSessionToOnMessage) {
+    connectClient();
+    QList<BridgeMessage> seen;
+    client.onMessage = [&](const BridgeMessage &message) { seen.append(message); };
+    const auto opened = runTask(client.openRepoSession(openFrame(u"open-events"_s, bridge.demoProjectID())));
+    ASSERT_TRUE(opened.value.has_value()) << opened.describe();
+    const QString sessionID = opened.value->sessionID;
+    // The answer that resumed the waiter reached the observer too.
+    EXPECT_TRUE(std::any_of(seen.begin(), seen.end(),
+                            [](const BridgeMessage &m) { return m.is<BridgeMessage::RepoSessionOpened>(); }));
+
+    ASSERT_FALSE(runTask(client.send(ClientMessage{ClientMessage::SubscribeRepoSession{sessionID}})).error);
+    ClientMessage::RepoMessage message;
+    message.sessionID = sessionID;
+    message.messageID = QUuid::createUuid().toString(QUuid::WithoutBraces).toLower();
+    message.prompt = u"Say hello"_s;
+    ASSERT_FALSE(runTask(client.send(ClientMessage{message})).error);
+
+    auto isDone = [&](const BridgeMessage &m) {
+        const auto *event = m.as<BridgeMessage::RepoEvent>();
+        const auto *status = event ? event->event.as<RepoSessionEvent::Status>() : nullptr;
+        return event && event->sessionID == sessionID && status && status->state == TurnState::done;
+    };
+    ASSERT_TRUE(waitUntil([&] { return std::any_of(seen.begin(), seen.end(), isDone); }));
+    // Frames arrive in order: sequence numbers of the session never go down.
+    std::uint64_t last = 0;
+    for (const BridgeMessage &m : seen) {
+        if (const auto *event = m.as<BridgeMessage::RepoEvent>(); event && event->sessionID == sessionID) {
+            EXPECT_GE(event->sequence, last);
+            last = event->sequence;
+        }
+    }
+}
+
+TEST_F(BridgeClientTest, RunsAStandAloneTurnWithProgress) {
+    connectClient();
+    QList<BridgeMessage> progress;
+    const TurnRequest request = turnRequest(bridge.demoProjectID(), u"Write a haiku"_s);
+    const auto finished =
+        runTask(client.runTurn(request, [&](const BridgeMessage &message) { progress.append(message); }));
+    ASSERT_TRUE(finished.value.has_value()) << finished.describe();
+    EXPECT_EQ(finished.value->turnID, request.turnID);
+    EXPECT_FALSE(finished.value->text.isEmpty());
+    EXPECT_FALSE(client.hasActiveTurn());
+    ASSERT_FALSE(progress.isEmpty());
+    for (const BridgeMessage &message : progress) {
+        // Only this turn's status and event frames; never the result.
+        const auto *status = message.as<BridgeMessage::Status>();
+        const auto *event = message.as<BridgeMessage::Event>();
+        ASSERT_TRUE(status || event) << message.type().toStdString();
+        EXPECT_EQ(status ? status->turnID : event->turnID, request.turnID);
+    }
+    EXPECT_TRUE(std::any_of(progress.begin(), progress.end(), [](const BridgeMessage &m) {
+        const auto *status = m.as<BridgeMessage::Status>();
+        return status && status->state == TurnState::working;
+    }));
+}
+
+class SlowTurnTest : public BridgeClientTest {
+protected:
+    SlowTurnTest() { bridge.server().setChunkDelay(std::chrono::milliseconds(50)); }
+};
+
+TEST_F(SlowTurnTest, SecondTurnIsRefusedAndCancelEndsTheFirst) {
+    connectClient();
+    bool working = false;
+    auto first = startTask(client.runTurn(turnRequest(bridge.demoProjectID(), u"A long answer"_s),
+                                          [&](const BridgeMessage &) { working = true; }));
+    ASSERT_TRUE(waitUntil([&] { return working; }));
+    const auto framesBefore = bridge.counters().framesReceived;
+
+    expectClientError(runTask(client.runTurn(turnRequest(bridge.demoProjectID(), u"Another"_s))),
+                      BridgeClientError::turnInFlight());
+    drainEvents();
+    EXPECT_EQ(bridge.counters().framesReceived, framesBefore) << "a refused turn must send nothing";
+
+    ASSERT_FALSE(runTask(client.cancelActiveTurn()).error);
+    ASSERT_TRUE(waitUntil([&] { return first->done; }));
+    expectClientError(*first, BridgeClientError::turnCancelled());
+    EXPECT_FALSE(client.hasActiveTurn());
+}
+
+TEST_F(BridgeClientTest, CancelWithoutActiveTurnSendsNothing) {
+    connectClient();
+    const auto before = bridge.counters().framesReceived;
+    EXPECT_FALSE(runTask(client.cancelActiveTurn()).error);
+    drainEvents();
+    EXPECT_EQ(bridge.counters().framesReceived, before);
+}
+
+TEST_F(BridgeClientTest, ThousandOutstandingListsResolveWithTheirOwnAnswers) {
+    connectClient();
+    const auto opened = runTask(client.openRepoSession(openFrame(u"open-many"_s, bridge.demoProjectID())));
+    ASSERT_TRUE(opened.value.has_value()) << opened.describe();
+    const auto registered = runTask(client.registerProject(
+        u"Empty project"_s, u"empty"_s, RepoAccessMode::ask, RepoAccessMode::edit, false, false));
+    ASSERT_TRUE(registered.value.has_value()) << registered.describe();
+
+    // Even calls ask for the demo project (one session), odd calls for the empty one (none): an answer given
+    // to the wrong waiter shows up as the wrong list.
+    constexpr int count = 1000;
+    std::vector<std::shared_ptr<TaskOutcome<QList<RepoSessionSummary>>>> lists;
+    for (int i = 0; i < count; ++i) {
+        lists.push_back(startTask(client.listRepoSessions(i % 2 == 0 ? bridge.demoProjectID() : u"empty"_s)));
+    }
+    EXPECT_EQ(client.pendingRequestCount(), count);
+    ASSERT_TRUE(
+        waitUntil([&] { return std::all_of(lists.begin(), lists.end(), [](auto &o) { return o->done; }); },
+                  std::chrono::seconds(30)));
+    for (int i = 0; i < count; ++i) {
+        ASSERT_TRUE(lists[i]->value.has_value()) << i << ": " << lists[i]->describe();
+        if (i % 2 == 0) {
+            EXPECT_EQ(*lists[i]->value, QList<RepoSessionSummary>{*opened.value}) << i;
+        } else {
+            EXPECT_TRUE(lists[i]->value->isEmpty()) << i;
+        }
+    }
+    EXPECT_EQ(client.pendingRequestCount(), 0);
+}
+
+TEST_F(BridgeClientTest, BridgeGoingAwayFailsWaitersWithConnectionClosed) {
+    connectClient();
+    // No answer can come: the stand-alone turn is slow enough to still run when the bridge stops.
+    bridge.server().setChunkDelay(std::chrono::milliseconds(200));
+    auto turn = startTask(client.runTurn(turnRequest(bridge.demoProjectID(), u"Keep going"_s)));
+    ASSERT_TRUE(waitUntil([&] { return client.hasActiveTurn(); }));
+    bridge.stop();
+    ASSERT_TRUE(waitUntil([&] { return turn->done; }));
+    expectClientError(*turn, BridgeClientError::connectionClosed());
+    EXPECT_FALSE(client.isReceiving());
+    EXPECT_TRUE(client.hasSocket()) << "the dead socket stays until disconnect or the next connect";
+    // Sending now fails in the transport, not with notConnected.
+    const auto sent = runTask(client.send(ClientMessage{ClientMessage::Ping{}}));
+    EXPECT_TRUE(sent.errorAs<TransportError>().has_value()) << sent.describe();
+}
+
+TEST_F(BridgeClientTest, HealthProbeAnswersWithTheBridgeHealth) {
+    const auto health = runTask(probeBridgeHealth(pairing()));
+    ASSERT_TRUE(health.value.has_value()) << health.describe();
+    EXPECT_TRUE(health.value->ok);
+    EXPECT_EQ(health.value->protocol, bridgeProtocolVersion);
+    EXPECT_EQ(health.value->name, bridge.server().name());
+}
+
+TEST_F(BridgeClientTest, HealthProbeWithWrongTokenIsUnauthorized) {
+    Pairing wrong = pairing();
+    wrong.token = u"wrong"_s;
+    expectClientError(runTask(probeBridgeHealth(wrong)), BridgeClientError::unauthorized());
+}
+
+TEST_F(BridgeClientTest, HealthProbeWithoutFingerprintMakesNoRequest) {
+    Pairing unpinned = pairing();
+    unpinned.fp.reset();
+    expectClientError(runTask(probeBridgeHealth(unpinned)), BridgeClientError::fingerprintMissing());
+    drainEvents();
+    EXPECT_EQ(bridge.counters().tlsHandshakesStarted, 0u);
+}
+
+TEST_F(BridgeClientTest, DestroyingTheClientFailsItsWaiters) {
+    auto owned = std::make_unique<BridgeClient>();
+    ASSERT_TRUE(runTask(owned->connect(pairing())).value.has_value());
+    bridge.server().setChunkDelay(std::chrono::milliseconds(200));
+    auto turn = startTask(owned->runTurn(turnRequest(bridge.demoProjectID(), u"Slow"_s)));
+    owned.reset();
+    ASSERT_TRUE(waitUntil([&] { return turn->done; }));
+    expectClientError(*turn, BridgeClientError::connectionClosed());
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Against a scripted peer
+
+class ScriptedClientTest : public ::testing::Test {
+protected:
+    ScriptedClientTest() { ensureCoreApplication(); }
+
+    std::unique_ptr<ScriptedTlsPeer> peer = std::make_unique<ScriptedTlsPeer>();
+    BridgeClient client;
+    QList<BridgeMessage> observed;
+    // What the peer does with every frame after `auth` (which it answers with a protocol-1 hello).
+    std::function<void(QWebSocket *, const ClientMessage &)> script;
+
+    Pairing pairing() const {
+        return Pairing{peer->host(), peer->port(), u"scripted-token"_s, peer->fingerprint()};
+    }
+
+    void connectClient() {
+        peer->onText = [this](QWebSocket *socket, const QString &text) {
+            const ClientMessage frame = clientFrame(text);
+            if (frame.is<ClientMessage::Auth>()) {
+                sendFrame(socket, hello(1));
+            } else if (script) {
+                script(socket, frame);
+            }
+        };
+        client.onMessage = [this](const BridgeMessage &message) { observed.append(message); };
+        const auto connected = runTask(client.connect(pairing()));
+        ASSERT_TRUE(connected.value.has_value()) << connected.describe();
+    }
+};
+
+struct FirstFrameCase {
+    const char *name;
+    std::function<void(QWebSocket *)> answer;
+    std::function<void(const TaskOutcome<BridgeMessage> &)> check;
+};
+
+class FirstFrameTest : public ScriptedClientTest, public ::testing::WithParamInterface<FirstFrameCase> {};
+
+TEST_P(FirstFrameTest, DecidesTheConnectOutcome) {
+    peer->onText = [](QWebSocket *socket, const QString &text) {
+        if (clientFrame(text).is<ClientMessage::Auth>()) {
+            GetParam().answer(socket);
+        }
+    };
+    const auto connected = runTask(client.connect(pairing()));
+    GetParam().check(connected);
+    // The first thing the peer heard was the token.
+    ASSERT_FALSE(peer->received().isEmpty());
+    EXPECT_EQ(clientFrame(peer->received().first()),
+              (ClientMessage{ClientMessage::Auth{u"scripted-token"_s}}));
+    // Only an accepted hello starts receiving; a refused first frame also closes the connection.
+    EXPECT_EQ(client.isReceiving(), connected.value.has_value());
+    if (connected.error && !connected.errorAs<TransportError>() && !connected.errorAs<DecodingFailure>()) {
+        EXPECT_FALSE(client.hasSocket());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FirstFrameTest,
+    ::testing::Values(
+        FirstFrameCase{"helloWithProtocol2", [](QWebSocket *socket) { sendFrame(socket, hello(2)); },
+                       [](const TaskOutcome<BridgeMessage> &outcome) {
+                           expectClientError(outcome, BridgeClientError::protocolMismatch(2, 1));
+                       }},
+        FirstFrameCase{"errorUnauthorized",
+                       [](QWebSocket *socket) {
+                           sendFrame(socket, BridgeMessage{BridgeMessage::Error{
+                                                 std::nullopt, ErrorCode::unauthorized, u"bad token"_s}});
+                       },
+                       [](const TaskOutcome<BridgeMessage> &outcome) {
+                           expectClientError(outcome, BridgeClientError::unauthorized());
+                       }},
+        FirstFrameCase{
+            "errorOtherCode",
+            [](QWebSocket *socket) {
+                sendFrame(socket, BridgeMessage{BridgeMessage::Error{std::nullopt, ErrorCode::badRequest,
+                                                                     u"first frame must be auth"_s}});
+            },
+            [](const TaskOutcome<BridgeMessage> &outcome) {
+                expectClientError(outcome, BridgeClientError::handshakeFailed(u"first frame must be auth"_s));
+            }},
+        FirstFrameCase{"unexpectedPong",
+                       [](QWebSocket *socket) { sendFrame(socket, BridgeMessage{BridgeMessage::Pong{}}); },
+                       [](const TaskOutcome<BridgeMessage> &outcome) {
+                           expectClientError(outcome,
+                                             BridgeClientError::handshakeFailed(u"unexpected first frame"_s));
+                       }},
+        FirstFrameCase{"undecodable",
+                       [](QWebSocket *socket) { socket->sendTextMessage(u"{\"type\":\"surprise\"}"_s); },
+                       [](const TaskOutcome<BridgeMessage> &outcome) {
+                           EXPECT_TRUE(outcome.errorAs<DecodingFailure>().has_value()) << outcome.describe();
+                       }},
+        FirstFrameCase{"helloAsBinaryMessage",
+                       [](QWebSocket *socket) { socket->sendBinaryMessage(encodeBridgeMessage(hello(1))); },
+                       [](const TaskOutcome<BridgeMessage> &outcome) {
+                           ASSERT_TRUE(outcome.value.has_value()) << outcome.describe();
+                       }},
+        FirstFrameCase{"closedBeforeAnswering",
+                       [](QWebSocket *socket) { socket->close(QWebSocketProtocol::CloseCodePolicyViolated); },
+                       [](const TaskOutcome<BridgeMessage> &outcome) {
+                           EXPECT_TRUE(outcome.errorAs<TransportError>().has_value()) << outcome.describe();
+                       }}),
+    [](const ::testing::TestParamInfo<FirstFrameCase> &param) { return std::string(param.param.name); });
+
+TEST_F(ScriptedClientTest, ProtocolMismatchClosesTheSocketGoingAway) {
+    peer->onText = [](QWebSocket *socket, const QString &) { sendFrame(socket, hello(2)); };
+    expectClientError(runTask(client.connect(pairing())), BridgeClientError::protocolMismatch(2, 1));
+    EXPECT_FALSE(client.hasSocket());
+    ASSERT_TRUE(waitUntil([&] { return peer->closedSockets() == 1; }));
+    EXPECT_EQ(peer->lastCloseCode(), int(QWebSocketProtocol::CloseCodeGoingAway));
+}
+
+TEST_F(ScriptedClientTest, AnswerForAnUnknownRequestReachesOnlyOnMessage) {
+    script = [](QWebSocket *socket, const ClientMessage &frame) {
+        if (const auto *list = frame.as<ClientMessage::ListRepoSessions>()) {
+            sendFrame(socket, BridgeMessage{BridgeMessage::RepoSessions{u"repo-sessions-nobody"_s,
+                                                                        {summary(u"stray"_s, u"p"_s)}}});
+            sendFrame(socket, BridgeMessage{BridgeMessage::RepoSessions{list->requestID,
+                                                                        {summary(u"mine"_s, u"p"_s)}}});
+        }
+    };
+    connectClient();
+    const auto listed = runTask(client.listRepoSessions());
+    ASSERT_TRUE(listed.value.has_value()) << listed.describe();
+    EXPECT_EQ(*listed.value, QList<RepoSessionSummary>{summary(u"mine"_s, u"p"_s)});
+    ASSERT_EQ(observed.size(), 2);
+    EXPECT_EQ(observed[0].as<BridgeMessage::RepoSessions>()->requestID, u"repo-sessions-nobody"_s);
+}
+
+TEST_F(ScriptedClientTest, ListRequestIdsAreFreshLowerCaseUuids) {
+    QStringList ids;
+    script = [&](QWebSocket *socket, const ClientMessage &frame) {
+        if (const auto *list = frame.as<ClientMessage::ListRepoSessions>()) {
+            ids.append(list->requestID);
+            sendFrame(socket, BridgeMessage{BridgeMessage::RepoSessions{list->requestID, {}}});
+        } else if (const auto *registration = frame.as<ClientMessage::RegisterProject>()) {
+            ids.append(registration->requestID);
+            BridgeProject project;
+            project.id = u"x"_s;
+            project.name = registration->name;
+            sendFrame(socket,
+                      BridgeMessage{BridgeMessage::ProjectRegistered{registration->requestID, project}});
+        }
+    };
+    connectClient();
+    ASSERT_TRUE(runTask(client.listRepoSessions()).value.has_value());
+    ASSERT_TRUE(runTask(client.listRepoSessions(u"p"_s)).value.has_value());
+    ASSERT_TRUE(runTask(client.registerProject(u"X"_s, std::nullopt, RepoAccessMode::ask,
+                                               RepoAccessMode::edit, true, true))
+                    .value.has_value());
+    ASSERT_EQ(ids.size(), 3);
+    EXPECT_NE(ids[0], ids[1]);
+    const QStringList prefixes{u"repo-sessions-"_s, u"repo-sessions-"_s, u"register-project-"_s};
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(ids[i].startsWith(prefixes[i])) << ids[i].toStdString();
+        const QString uuid = ids[i].mid(prefixes[i].size());
+        EXPECT_FALSE(QUuid::fromString(uuid).isNull()) << uuid.toStdString();
+        EXPECT_EQ(uuid, uuid.toLower());
+    }
+}
+
+TEST_F(ScriptedClientTest, ErrorFrameFailsEveryWaitingRequestWhateverTurnItNames) {
+    int requests = 0;
+    script = [&](QWebSocket *socket, const ClientMessage &) {
+        if (++requests == 3) {
+            sendFrame(socket, BridgeMessage{BridgeMessage::Error{u"some-other-turn"_s,
+                                                                 ErrorCode::internalError, u"boom"_s}});
+        }
+    };
+    connectClient();
+    auto open = startTask(client.openRepoSession(openFrame(u"open-x"_s, u"p"_s)));
+    auto list = startTask(client.listRepoSessions());
+    auto registration = startTask(client.registerProject(u"X"_s, std::nullopt, RepoAccessMode::ask,
+                                                         RepoAccessMode::edit, false, false));
+    ASSERT_TRUE(waitUntil([&] { return open->done && list->done && registration->done; }));
+    const auto expected = BridgeClientError::turnFailed(u"boom"_s);
+    expectClientError(*open, expected);
+    expectClientError(*list, expected);
+    expectClientError(*registration, expected);
+    ASSERT_EQ(observed.size(), 1);
+    EXPECT_TRUE(observed[0].is<BridgeMessage::Error>());
+    EXPECT_TRUE(client.isReceiving()) << "an error frame does not end the connection";
+}
+
+TEST_F(ScriptedClientTest, RepoErrorWithoutRequestIdFailsNothing) {
+    script = [](QWebSocket *socket, const ClientMessage &frame) {
+        if (const auto *list = frame.as<ClientMessage::ListRepoSessions>()) {
+            sendFrame(socket, BridgeMessage{BridgeMessage::RepoError{
+                                  std::nullopt, u"s-1"_s, ErrorCode::badRequest, u"not for a request"_s}});
+            sendFrame(socket, BridgeMessage{BridgeMessage::RepoSessions{list->requestID, {}}});
+        }
+    };
+    connectClient();
+    const auto listed = runTask(client.listRepoSessions());
+    EXPECT_TRUE(listed.value.has_value()) << listed.describe();
+    ASSERT_EQ(observed.size(), 2);
+    EXPECT_TRUE(observed[0].is<BridgeMessage::RepoError>());
+}
+
+TEST_F(ScriptedClientTest, TurnRoutingFollowsOnlyTheActiveTurn) {
+    script = [](QWebSocket *socket, const ClientMessage &frame) {
+        if (const auto *turn = frame.as<ClientMessage::Turn>()) {
+            const QString id = turn->request.turnID;
+            sendFrame(socket, BridgeMessage{BridgeMessage::Status{u"other-turn"_s, TurnState::working}});
+            sendFrame(socket, BridgeMessage{BridgeMessage::Status{id, TurnState::working}});
+            sendFrame(socket, BridgeMessage{BridgeMessage::Event{id, u"tool_use"_s, u"Read"_s}});
+            sendFrame(socket,
+                      BridgeMessage{BridgeMessage::Result{TurnResult{u"other-turn"_s, u"not mine"_s}}});
+            sendFrame(socket,
+                      BridgeMessage{BridgeMessage::Error{u"other-turn"_s, ErrorCode::agentFailed, u"x"_s}});
+            sendFrame(socket, BridgeMessage{BridgeMessage::Result{TurnResult{id, u"mine"_s, 0.5}}});
+        }
+    };
+    connectClient();
+    QStringList progress;
+    const auto finished =
+        runTask(client.runTurn(turnRequest(u"p"_s, u"go"_s),
+                               [&](const BridgeMessage &message) { progress.append(message.type()); }));
+    ASSERT_TRUE(finished.value.has_value()) << finished.describe();
+    EXPECT_EQ(finished.value->text, u"mine"_s);
+    EXPECT_EQ(progress, (QStringList{u"status"_s, u"event"_s}));
+    EXPECT_EQ(observed.size(), 6) << "every frame reaches onMessage";
+}
+
+struct TurnEndCase {
+    const char *name;
+    std::function<BridgeMessage(const QString &turnID)> frame;
+    BridgeClientError expected;
+};
+
+class TurnEndTest : public ScriptedClientTest, public ::testing::WithParamInterface<TurnEndCase> {};
+
+TEST_P(TurnEndTest, EndsTheTurnWithTheMappedError) {
+    script = [](QWebSocket *socket, const ClientMessage &frame) {
+        if (const auto *turn = frame.as<ClientMessage::Turn>()) {
+            sendFrame(socket, GetParam().frame(turn->request.turnID));
+        }
+    };
+    connectClient();
+    expectClientError(runTask(client.runTurn(turnRequest(u"p"_s, u"go"_s))), GetParam().expected);
+    EXPECT_FALSE(client.hasActiveTurn());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TurnEndTest,
+    ::testing::Values(
+        TurnEndCase{"cancelledStatus",
+                    [](const QString &id) {
+                        return BridgeMessage{BridgeMessage::Status{id, TurnState::cancelled}};
+                    },
+                    BridgeClientError::turnCancelled()},
+        TurnEndCase{
+            "errorWithoutTurnIdTurnInFlight",
+            [](const QString &) {
+                return BridgeMessage{BridgeMessage::Error{std::nullopt, ErrorCode::turnInFlight, u"busy"_s}};
+            },
+            BridgeClientError::turnInFlight()},
+        TurnEndCase{"errorForTheTurnWithoutCode",
+                    [](const QString &id) {
+                        return BridgeMessage{BridgeMessage::Error{id, std::nullopt, u"agent died"_s}};
+                    },
+                    BridgeClientError::turnFailed(u"agent died"_s)},
+        TurnEndCase{
+            "errorWithUnknownCode",
+            [](const QString &id) {
+                return BridgeMessage{BridgeMessage::Error{id, ErrorCode::unknown(u"brand_new"_s), u"odd"_s}};
+            },
+            BridgeClientError::turnFailed(u"odd"_s)},
+        TurnEndCase{
+            "errorUnauthorized",
+            [](const QString &id) {
+                return BridgeMessage{BridgeMessage::Error{id, ErrorCode::unauthorized, u"token revoked"_s}};
+            },
+            BridgeClientError::unauthorized()}),
+    [](const ::testing::TestParamInfo<TurnEndCase> &param) { return std::string(param.param.name); });
+
+TEST_F(ScriptedClientTest, BridgeClosingMidRequestFailsItWithConnectionClosed) {
+    script = [](QWebSocket *socket, const ClientMessage &frame) {
+        if (frame.is<ClientMessage::ListRepoSessions>()) {
+            socket->close(QWebSocketProtocol::CloseCodeAbnormalDisconnection);
+        }
+    };
+    connectClient();
+    expectClientError(runTask(client.listRepoSessions()), BridgeClientError::connectionClosed());
+    EXPECT_FALSE(client.isReceiving());
+    EXPECT_EQ(client.pendingRequestCount(), 0);
+}
+
+TEST_F(ScriptedClientTest, UndecodableFrameEndsReceivingAndFailsWaiters) {
+    script = [](QWebSocket *socket, const ClientMessage &frame) {
+        if (const auto *list = frame.as<ClientMessage::ListRepoSessions>()) {
+            socket->sendTextMessage(u"{\"type\":\"from_the_future\"}"_s);
+            // Too late: receiving has ended.
+            sendFrame(socket, BridgeMessage{BridgeMessage::RepoSessions{list->requestID, {}}});
+        }
+    };
+    connectClient();
+    expectClientError(runTask(client.listRepoSessions()), BridgeClientError::connectionClosed());
+    drainEvents();
+    EXPECT_FALSE(client.isReceiving());
+    EXPECT_TRUE(client.hasSocket());
+    EXPECT_TRUE(observed.isEmpty());
+}
+
+TEST_F(ScriptedClientTest, DisconnectFailsWaitersInOrderAndClosesGoingAway) {
+    connectClient(); // the peer answers nothing after hello
+    std::vector<std::string> order;
+    auto track = [&order](std::string name, auto task) -> QCoro::Task<void> {
+        try {
+            co_await std::move(task);
+        } catch (const BridgeClientError &error) {
+            if (error == BridgeClientError::connectionClosed()) {
+                order.push_back(name);
+            }
+        }
+    };
+    // Started in the opposite order of the one disconnect fails them in.
+    auto registration =
+        startTask(track("register", client.registerProject(u"X"_s, std::nullopt, RepoAccessMode::ask,
+                                                           RepoAccessMode::edit, false, false)));
+    auto list = startTask(track("list", client.listRepoSessions()));
+    auto open = startTask(track("open", client.openRepoSession(openFrame(u"open-1"_s, u"p"_s))));
+    auto turn = startTask(track("turn", client.runTurn(turnRequest(u"p"_s, u"go"_s))));
+    ASSERT_TRUE(waitUntil([&] { return peer->received().size() == 5; }));
+
+    client.disconnect();
+    EXPECT_FALSE(client.hasSocket());
+    EXPECT_FALSE(client.hasActiveTurn());
+    EXPECT_EQ(client.pendingRequestCount(), 0);
+    ASSERT_TRUE(waitUntil([&] { return registration->done && list->done && open->done && turn->done; }));
+    EXPECT_EQ(order, (std::vector<std::string>{"turn", "open", "list", "register"}));
+    ASSERT_TRUE(waitUntil([&] { return peer->closedSockets() == 1; }));
+    EXPECT_EQ(peer->lastCloseCode(), int(QWebSocketProtocol::CloseCodeGoingAway));
+}
+
+TEST_F(ScriptedClientTest, ThousandListsAnsweredInReverseOrderReachTheirOwnCallers) {
+    constexpr int count = 1000;
+    QList<ClientMessage::ListRepoSessions> pending;
+    script = [&](QWebSocket *socket, const ClientMessage &frame) {
+        if (const auto *list = frame.as<ClientMessage::ListRepoSessions>()) {
+            pending.append(*list);
+        }
+        if (pending.size() == count) {
+            for (auto it = pending.crbegin(); it != pending.crend(); ++it) {
+                sendFrame(socket, BridgeMessage{BridgeMessage::RepoSessions{
+                                      it->requestID, {summary(u"s-"_s + *it->projectID, *it->projectID)}}});
+            }
+        }
+    };
+    connectClient();
+    std::vector<std::shared_ptr<TaskOutcome<QList<RepoSessionSummary>>>> lists;
+    for (int i = 0; i < count; ++i) {
+        lists.push_back(startTask(client.listRepoSessions(u"p%1"_s.arg(i))));
+    }
+    ASSERT_TRUE(
+        waitUntil([&] { return std::all_of(lists.begin(), lists.end(), [](auto &o) { return o->done; }); },
+                  std::chrono::seconds(30)));
+    for (int i = 0; i < count; ++i) {
+        ASSERT_TRUE(lists[i]->value.has_value()) << lists[i]->describe();
+        ASSERT_EQ(lists[i]->value->size(), 1);
+        EXPECT_EQ(lists[i]->value->first().projectID, u"p%1"_s.arg(i));
+    }
+}
+
+TEST_F(ScriptedClientTest, HealthProbeReportsUnexpectedStatus) {
+    peer->onHttp = [](const QByteArray &head, const QByteArray &) {
+        EXPECT_TRUE(head.startsWith("GET /health ")) << head.toStdString();
+        EXPECT_TRUE(head.contains("\r\nAuthorization: Bearer scripted-token\r\n")) << head.toStdString();
+        return httpResponse(503, "Service Unavailable", "{}");
+    };
+    expectClientError(runTask(probeBridgeHealth(pairing())), BridgeClientError::http(503));
+    EXPECT_EQ(peer->httpRequests(), 1);
+}
+
+TEST_F(ScriptedClientTest, HealthProbeBodyThatDoesNotDecodeIsADecodingFailure) {
+    peer->onHttp = [](const QByteArray &, const QByteArray &) {
+        return httpResponse(200, "OK", "{\"ok\":\"yes\"}");
+    };
+    const auto probed = runTask(probeBridgeHealth(pairing()));
+    EXPECT_TRUE(probed.errorAs<DecodingFailure>().has_value()) << probed.describe();
+}
+
+TEST_F(ScriptedClientTest, HealthProbeOnAGivenSessionUsesIt) {
+    // A session with the system's trust refuses the self-signed peer: the given session was used, not a
+    // pinned one.
+    peer->onHttp = [](const QByteArray &, const QByteArray &) { return httpResponse(200, "OK", "{}"); };
+    const auto probed = runTask(probeBridgeHealth(pairing(), std::make_shared<URLSession>()));
+    const auto error = probed.errorAs<TransportError>();
+    ASSERT_TRUE(error.has_value()) << probed.describe();
+    EXPECT_EQ(error->kind(), TransportError::Kind::tlsRefused);
+    EXPECT_EQ(peer->httpRequests(), 0);
+}
+
+} // namespace
