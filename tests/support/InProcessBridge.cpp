@@ -21,7 +21,7 @@ namespace {
 // The bridge's informational lines would drown the test output; warnings still show.
 // QT_LOGGING_RULES in the environment overrides this.
 const bool quietBridge = [] {
-    QLoggingCategory::setFilterRules(QStringLiteral("zad.bridge.*.info=false"));
+    QLoggingCategory::setFilterRules(QStringLiteral("zad.bridge.*.info=false\nzad.bridge.*.debug=false"));
     return true;
 }();
 } // namespace

@@ -3,11 +3,12 @@
 #include "InProcessBridge.h"
 
 #include <QCryptographicHash>
+#include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSslConfiguration>
-#include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -40,7 +41,17 @@ HttpsAnswer httpsRequest(const QByteArray &method, const QString &url, const QSt
         else
             answer.pinRefused = true;
     });
-    if (!QTest::qWaitFor([&] { return reply->isFinished(); }, int(deadline.count()))) {
+    if (!reply->isFinished()) {
+        QEventLoop loop;
+        QTimer timer;
+        timer.setSingleShot(true);
+        timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        timer.start(deadline);
+        loop.exec();
+    }
+    if (!reply->isFinished()) {
         answer.error = QStringLiteral("timed out");
         reply->abort();
         return answer;

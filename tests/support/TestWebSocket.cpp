@@ -3,8 +3,9 @@
 #include "InProcessBridge.h"
 
 #include <QCryptographicHash>
+#include <QEventLoop>
 #include <QSslConfiguration>
-#include <QTest>
+#include <QTimer>
 
 namespace rirudez::testing {
 using namespace Qt::StringLiterals;
@@ -47,6 +48,7 @@ bool TestWebSocket::open(const QString &url, std::chrono::milliseconds deadline,
         else
             m_pinRefused = true;
     });
+    connect(socket, &QWebSocket::connected, this, &TestWebSocket::changed);
     connect(socket, &QWebSocket::textMessageReceived, this,
             [this](const QString &text) { record(text.toUtf8()); });
     connect(socket, &QWebSocket::binaryMessageReceived, this,
@@ -59,13 +61,13 @@ bool TestWebSocket::open(const QString &url, std::chrono::milliseconds deadline,
     connect(socket, &QWebSocket::disconnected, this, [this, socket] {
         m_failed = true;
         m_closeCode = int(socket->closeCode());
+        Q_EMIT changed();
     });
 
     QNetworkRequest networkRequest = request.value_or(QNetworkRequest());
     networkRequest.setUrl(QUrl(url));
     socket->open(networkRequest);
-    (void)QTest::qWaitFor([&] { return socket->state() == QAbstractSocket::ConnectedState || m_failed; },
-                          int(deadline.count()));
+    waitUntil([&] { return socket->state() == QAbstractSocket::ConnectedState || m_failed; }, deadline);
     return socket->state() == QAbstractSocket::ConnectedState;
 }
 
@@ -80,6 +82,24 @@ void TestWebSocket::record(const QByteArray &bytes) {
     m_raw.append(bytes);
     auto decoded = decodeBridgeMessage(bytes);
     m_frames.append(decoded ? std::optional<BridgeMessage>(*decoded) : std::nullopt);
+    Q_EMIT changed();
+}
+
+bool TestWebSocket::waitUntil(const std::function<bool()> &done, std::chrono::milliseconds deadline) {
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(this, &TestWebSocket::changed, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    timer.start(deadline);
+    loop.exec();
+    return done();
 }
 
 void TestWebSocket::send(const ClientMessage &message) {
@@ -120,7 +140,7 @@ std::optional<BridgeMessage> TestWebSocket::waitFor(const std::function<bool(con
     };
     if (scan())
         return found;
-    (void)QTest::qWaitFor(scan, int(deadline.count()));
+    waitUntil(scan, deadline);
     return found;
 }
 
@@ -142,16 +162,15 @@ TestWebSocket::collectRepoEvents(const QString &sessionID,
         return done;
     };
     if (!scan())
-        (void)QTest::qWaitFor(scan, int(deadline.count()));
+        waitUntil(scan, deadline);
     if (!done)
         return std::nullopt;
     return events;
 }
 
 bool TestWebSocket::waitForDisconnected(std::chrono::milliseconds deadline) {
-    return QTest::qWaitFor(
-        [&] { return !m_socket || m_socket->state() == QAbstractSocket::UnconnectedState; },
-        int(deadline.count()));
+    return waitUntil([&] { return !m_socket || m_socket->state() == QAbstractSocket::UnconnectedState; },
+                     deadline);
 }
 
 } // namespace rirudez::testing

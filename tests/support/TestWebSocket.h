@@ -76,8 +76,14 @@ public:
     // Index of the next frame waitFor() looks at; frames before it were consumed.
     qsizetype cursor() const { return m_cursor; }
 
+Q_SIGNALS:
+    // Something arrived or the connection state changed.
+    void changed();
+
 private:
     void record(const QByteArray &bytes);
+    // Runs the event loop until `done` holds (checked whenever something arrives) or the deadline passes.
+    bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds deadline);
 
     QString m_fingerprint;
     std::unique_ptr<QWebSocket> m_socket;

@@ -211,6 +211,8 @@ void BridgeServer::stop() {
         connection->socket->close(QWebSocketProtocol::CloseCodeGoingAway);
         dropConnection(connection);
     }
+    if (m_http)
+        qCInfo(lcServer) << "stopped listening on port" << m_port;
     m_http.reset();
     m_port = 0;
 }

@@ -45,7 +45,6 @@ struct DemoStep {
     TokenUsage usage;           // result: input and reasoning tokens; output is counted while playing
     QList<DemoStep> ifApproved; // approval: steps played after an approval
     QList<DemoStep> ifDenied;   // approval: steps played after a denial
-    bool operator==(const DemoStep &) const = default;
 };
 
 // The script of one turn. Deterministic: the same context always gives the same script.

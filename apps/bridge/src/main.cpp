@@ -1,0 +1,172 @@
+// zad-ezarur-bridge: runs the bridge service in the foreground until interrupted.
+#include "BridgeServer.h"
+#include "TerminalQr.h"
+
+#include "rirudez/bridgekit/Pairing.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QLoggingCategory>
+#include <QNetworkInterface>
+#include <QSocketNotifier>
+#include <QTextStream>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace rirudez;
+using namespace rirudez::server;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+// Quits the event loop on SIGINT and SIGTERM, so running turns are recorded as cancelled on the way out.
+void quitOnSignals(QCoreApplication &app) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
+        char byte;
+        [[maybe_unused]] const auto got = ::read(signalPipe[0], &byte, 1);
+        app.quit();
+    });
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+}
+
+// The address a phone or tablet can reach when the bridge listens on every interface.
+QString reachableHost(const QHostAddress &listening) {
+    if (listening != QHostAddress::Any && listening != QHostAddress::AnyIPv4 &&
+        listening != QHostAddress::AnyIPv6)
+        return listening.toString();
+    for (const QHostAddress &address : QNetworkInterface::allAddresses())
+        if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
+            return address.toString();
+    return u"127.0.0.1"_s;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(u"zad-ezarur-bridge"_s);
+    QCoreApplication::setApplicationVersion(u"0.1.0"_s);
+    // Qt's own HTTP server warns about every refused upgrade; our log says what happened.
+    QLoggingCategory::setFilterRules(u"qt.httpserver.warning=false"_s);
+    qSetMessagePattern(u"%{time yyyy-MM-dd hh:mm:ss.zzz} %{type} %{category}: %{message}"_s);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(u"The Zad Ezarur bridge: serves repo sessions of the coding agents "
+                                     u"claude and codex over one TLS port "
+                                     "(HTTPS /health and /pair, WebSocket /ws). Without real agents "
+                                     "configured, the deterministic demo agent "
+                                     "answers (see apps/bridge/README.md)."_s);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption stateDir(u"state-dir"_s, u"State directory (default: ~/.derezov-bridge)."_s,
+                                      u"DIR"_s);
+    const QCommandLineOption host(u"host"_s, u"Address to listen on (default: 127.0.0.1)."_s, u"HOST"_s,
+                                  u"127.0.0.1"_s);
+    const QCommandLineOption port(
+        u"port"_s, u"TCP port (default: 8800; 0 picks a free port and prints it)."_s, u"PORT"_s, u"8800"_s);
+    const QCommandLineOption project(u"project"_s, u"Register a project folder (repeatable; remembered)."_s,
+                                     u"NAME=PATH"_s);
+    const QCommandLineOption demo(u"demo"_s,
+                                  u"Register a small demo git project when no project is registered."_s);
+    const QCommandLineOption pairingCode(u"pairing-code"_s,
+                                         u"Print a fresh one-time numeric pairing code."_s);
+    const QCommandLineOption pairLink(u"show-pair-link"_s, u"Print the pair link and its QR code."_s);
+    const QCommandLineOption chunkDelay(
+        u"chunk-delay-ms"_s, u"Pause of the demo agent between two streamed steps (default: 40)."_s, u"MS"_s,
+        u"40"_s);
+    const QCommandLineOption agents(u"agents"_s,
+                                    u"Agents to serve, comma separated (default: claude,codex)."_s, u"LIST"_s,
+                                    u"claude,codex"_s);
+    parser.addOptions({stateDir, host, port, project, demo, pairingCode, pairLink, chunkDelay, agents});
+    parser.process(app);
+
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    BridgeServerOptions options;
+    options.stateDirectory = parser.isSet(stateDir) ? parser.value(stateDir) : StateDirectory::defaultPath();
+    if (!options.host.setAddress(parser.value(host))) {
+        err << "--host: not an IP address: " << parser.value(host) << Qt::endl;
+        return 2;
+    }
+    bool ok = false;
+    const uint portValue = parser.value(port).toUInt(&ok);
+    if (!ok || portValue > 65535) {
+        err << "--port: expected 0 to 65535" << Qt::endl;
+        return 2;
+    }
+    options.port = quint16(portValue);
+    const int delay = parser.value(chunkDelay).toInt(&ok);
+    if (!ok || delay < 0) {
+        err << "--chunk-delay-ms: expected a number of milliseconds" << Qt::endl;
+        return 2;
+    }
+    options.chunkDelay = std::chrono::milliseconds(delay);
+    options.agents.clear();
+    for (const QString &name : parser.value(agents).split(u',', Qt::SkipEmptyParts)) {
+        const auto agent = fromRaw<Agent>(name.trimmed());
+        if (!agent) {
+            err << "--agents: unknown agent " << name << Qt::endl;
+            return 2;
+        }
+        options.agents.append(*agent);
+    }
+
+    BridgeServer server(options);
+    QString error;
+    if (!server.start(&error)) {
+        err << "zad-ezarur-bridge: " << error << Qt::endl;
+        return 1;
+    }
+    for (const QString &entry : parser.values(project)) {
+        const qsizetype split = entry.indexOf(u'=');
+        if (split <= 0) {
+            err << "--project: expected NAME=PATH, got " << entry << Qt::endl;
+            return 2;
+        }
+        auto added =
+            server.projects().addFolder(entry.left(split), QDir(entry.mid(split + 1)).absolutePath());
+        if (!added) {
+            err << "--project " << entry << ": " << added.error() << Qt::endl;
+            return 2;
+        }
+    }
+    if (parser.isSet(demo))
+        server.projects().ensureDemoProject(true);
+
+    out << "zad-ezarur-bridge listening on " << options.host.toString() << ":" << server.port() << Qt::endl;
+    out << "port " << server.port() << Qt::endl;
+    out << "state directory " << server.state().path() << Qt::endl;
+    out << "fingerprint " << server.state().fingerprint() << Qt::endl;
+    if (parser.isSet(pairingCode)) {
+        const auto lifetime =
+            std::chrono::duration_cast<std::chrono::minutes>(server.pairingCodes().config().lifetime).count();
+        out << "pairing code " << server.pairingCodes().issue() << " (single use, valid " << lifetime
+            << " minutes)" << Qt::endl;
+    }
+    if (parser.isSet(pairLink)) {
+        const Pairing pairing{reachableHost(options.host), int(server.port()), server.state().token(),
+                              server.state().fingerprint()};
+        const QString link = pairing.url(Pairing::canonicalScheme.toString());
+        out << "pair link " << link << Qt::endl << terminalQrCode(link) << Qt::flush;
+    }
+
+    quitOnSignals(app);
+    const int status = app.exec();
+    server.stop();
+    return status;
+}

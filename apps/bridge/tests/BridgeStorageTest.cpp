@@ -1,0 +1,310 @@
+// The pieces under the protocol: the state directory and its identity, the session log on disk with
+// crash recovery, pairing codes with their lockout, the demo agent's scripts, and the terminal QR code.
+#include "DemoAgent.h"
+#include "PairingCodes.h"
+#include "SessionStore.h"
+#include "StateDirectory.h"
+#include "TerminalQr.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSslCertificate>
+#include <QTemporaryDir>
+
+#include <ZXing/ImageView.h>
+#include <ZXing/ReadBarcode.h>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace rirudez;
+using namespace rirudez::server;
+using namespace Qt::StringLiterals;
+using E = RepoSessionEvent;
+
+namespace {
+
+int modeOf(const QString &path) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return -1;
+    return int(info.st_mode & 0777);
+}
+
+QByteArray readAll(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+RepoSessionSummary summaryFor(const QString &project) {
+    RepoSessionSummary summary;
+    summary.projectID = project;
+    summary.agent = Agent::codex;
+    summary.model = u"gpt-5.4"_s;
+    summary.access = RepoAccessMode::propose;
+    summary.allowWeb = true;
+    return summary;
+}
+
+// A readable form of a script, branches included, for comparing two scripts.
+QString describe(const QList<DemoStep> &script) {
+    QString text;
+    for (const DemoStep &step : script) {
+        text += QString::number(int(step.kind)) + u'|' + step.text + u'|' + step.method + u'|' +
+                (step.file ? step.file->b64Data : QString()) + u'|' +
+                QString::number(step.usage.inputTokens.value_or(0)) + u'[' + describe(step.ifApproved) +
+                u'/' + describe(step.ifDenied) + u"]\n"_s;
+    }
+    return text;
+}
+
+} // namespace
+
+TEST(StateDirectory, FirstStartCreatesPrivateFilesThatLaterStartsReuse) {
+    QTemporaryDir temp;
+    const QString path = temp.filePath(u"state"_s);
+    auto first = StateDirectory::open(path);
+    ASSERT_TRUE(first) << first.error().toStdString();
+    EXPECT_TRUE(first->createdIdentity());
+    EXPECT_EQ(modeOf(path), 0700);
+    EXPECT_EQ(modeOf(path + u"/tls/key.pem"_s), 0600);
+    EXPECT_EQ(modeOf(path + u"/token"_s), 0600);
+
+    // The files say exactly what the desktop reads: the token, and the certificate's SHA-256 in hex.
+    EXPECT_EQ(readAll(path + u"/token"_s).trimmed(), first->token().toUtf8());
+    EXPECT_GE(QByteArray::fromBase64(first->token().toLatin1(), QByteArray::Base64UrlEncoding).size(), 16);
+    const QByteArray fingerprint = readAll(path + u"/fingerprint"_s).trimmed();
+    const QSslCertificate certificate(first->identity().certificatePem);
+    EXPECT_EQ(fingerprint, certificate.digest(QCryptographicHash::Sha256).toHex());
+    EXPECT_EQ(fingerprint.size(), 64);
+    EXPECT_EQ(fingerprint, fingerprint.toLower());
+
+    auto second = StateDirectory::open(path);
+    ASSERT_TRUE(second);
+    EXPECT_FALSE(second->createdIdentity());
+    EXPECT_EQ(second->token(), first->token());
+    EXPECT_EQ(second->fingerprint(), first->fingerprint());
+}
+
+TEST(StateDirectory, LooseModesAreTightenedAndALostFingerprintFileIsRewritten) {
+    QTemporaryDir temp;
+    const QString path = temp.filePath(u"state"_s);
+    auto first = StateDirectory::open(path);
+    ASSERT_TRUE(first);
+    ::chmod(QFile::encodeName(path).constData(), 0755);
+    ::chmod(QFile::encodeName(path + u"/token"_s).constData(), 0644);
+    QFile::remove(path + u"/fingerprint"_s);
+    auto again = StateDirectory::open(path);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(modeOf(path), 0700);
+    EXPECT_EQ(modeOf(path + u"/token"_s), 0600);
+    EXPECT_EQ(readAll(path + u"/fingerprint"_s).trimmed(), first->fingerprint().toLatin1());
+}
+
+TEST(SessionStore, TornLastLineIsDroppedAndTheNextEventStartsOnAFreshLine) {
+    QTemporaryDir temp;
+    QString sessionID;
+    {
+        SessionStore store(temp.path());
+        auto created = store.create(summaryFor(u"demo"_s));
+        ASSERT_TRUE(created);
+        sessionID = created->sessionID;
+        ASSERT_TRUE(store.append(sessionID, E{E::UserMessage{u"m"_s, u"hi"_s, {}}}));
+        ASSERT_TRUE(store.append(sessionID, E{E::AssistantText{u"hello"_s}}));
+    }
+    const QString log = temp.filePath(sessionID + u"/events.jsonl"_s);
+    {
+        QFile file(log);
+        ASSERT_TRUE(file.open(QIODevice::Append));
+        file.write(R"({"kind":"assistant_text","text":"cut in the mid)"); // a crash in the middle of a write
+    }
+    SessionStore reloaded(temp.path());
+    EXPECT_EQ(reloaded.load(), 1);
+    EXPECT_EQ(reloaded.lastSequence(sessionID), 3u);
+    auto next = reloaded.append(sessionID, E{E::Status{TurnState::done}});
+    ASSERT_TRUE(next);
+    EXPECT_EQ(*next, 4u);
+    auto events = reloaded.events(sessionID);
+    ASSERT_TRUE(events);
+    ASSERT_EQ(events->size(), 4);
+    EXPECT_EQ(events->at(2).event, (E{E::AssistantText{u"hello"_s}}));
+    EXPECT_EQ(events->at(3).event, (E{E::Status{TurnState::done}}));
+    const QList<QByteArray> lines = readAll(log).split('\n');
+    EXPECT_EQ(lines.size(), 5); // four lines and the empty rest after the last newline
+    EXPECT_TRUE(lines[3].startsWith(R"({"kind":"status")"));
+}
+
+TEST(SessionStore, DamagedSummaryIsRecoveredFromTheLog) {
+    QTemporaryDir temp;
+    RepoSessionSummary created;
+    {
+        SessionStore store(temp.path());
+        auto made = store.create(summaryFor(u"demo"_s));
+        ASSERT_TRUE(made);
+        created = *made;
+        RepoSessionSummary changed = created;
+        changed.access = RepoAccessMode::edit;
+        ASSERT_TRUE(store.updateSummary(changed));
+        ASSERT_TRUE(store.append(created.sessionID, E{E::SessionUpdated{changed}}));
+        created = changed;
+    }
+    {
+        QFile summary(temp.filePath(created.sessionID + u"/session.json"_s));
+        ASSERT_TRUE(summary.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        summary.write("{\"session_id\":");
+    }
+    SessionStore reloaded(temp.path());
+    EXPECT_EQ(reloaded.load(), 1);
+    EXPECT_EQ(reloaded.summary(created.sessionID), created);
+}
+
+TEST(SessionStore, OnlyWellFormedFolderNamesAreSessionsAndListsFilterByProject) {
+    QTemporaryDir temp;
+    QDir(temp.path()).mkdir(u"Not A Session"_s);
+    SessionStore store(temp.path());
+    auto a = store.create(summaryFor(u"one"_s));
+    auto b = store.create(summaryFor(u"two"_s));
+    ASSERT_TRUE(a && b);
+    SessionStore reloaded(temp.path());
+    EXPECT_EQ(reloaded.load(), 2);
+    ASSERT_EQ(reloaded.summaries(u"two"_s).size(), 1);
+    EXPECT_EQ(reloaded.summaries(u"two"_s)[0].sessionID, b->sessionID);
+    EXPECT_FALSE(isValidSessionID(u"../x"_s));
+    EXPECT_FALSE(reloaded.append(u"../x"_s, E{E::Status{TurnState::done}}));
+}
+
+TEST(SessionStore, LineCarriesTheWireKindAndSequenceCompactly) {
+    const QByteArray line = SessionStore::encodeLine(7, E{E::Result{u"ok"_s, TokenUsage{5, 6}}});
+    EXPECT_TRUE(line.contains(R"("kind":"result")"));
+    EXPECT_TRUE(line.contains(R"("sequence":7)"));
+    EXPECT_FALSE(line.contains('\n'));
+    EXPECT_FALSE(line.contains(": "));
+    auto back = SessionStore::decodeLine(line);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->sequence, 7u);
+    EXPECT_EQ(back->event, (E{E::Result{u"ok"_s, TokenUsage{5, 6}}}));
+    EXPECT_FALSE(SessionStore::decodeLine(R"({"kind":"result","text":"x"})")); // no sequence
+    EXPECT_FALSE(SessionStore::decodeLine(R"({"kind":"nope","sequence":1})"));
+}
+
+class PairingCodesTest : public ::testing::Test {
+protected:
+    qint64 now = 1000;
+    PairingCodes codes{PairingCodes::Config{6, 3, std::chrono::seconds(60), std::chrono::seconds(300)},
+                       [this] { return now; }};
+};
+
+TEST_F(PairingCodesTest, CodeIsSingleUseAndExpires) {
+    const QString code = codes.issue();
+    EXPECT_EQ(code.size(), 6);
+    EXPECT_EQ(codes.redeem(code).outcome, PairingCodes::Outcome::granted);
+    EXPECT_EQ(codes.redeem(code).outcome, PairingCodes::Outcome::wrong);
+
+    const QString late = codes.issue();
+    now += 60'000;
+    const auto expired = codes.redeem(late);
+    EXPECT_EQ(expired.outcome, PairingCodes::Outcome::wrong);
+    EXPECT_EQ(expired.attemptsLeft, 1); // the reused code and the expired one both counted
+    EXPECT_EQ(codes.redeem({}).attemptsLeft, 0);
+    EXPECT_EQ(codes.redeem(codes.issue()).outcome, PairingCodes::Outcome::locked);
+}
+
+TEST_F(PairingCodesTest, LockLastsItsTimeThenAFreshSeriesBegins) {
+    const QString code = codes.issue();
+    const QString wrong = code == u"000000"_s ? u"000001"_s : u"000000"_s;
+    EXPECT_EQ(codes.redeem(wrong).attemptsLeft, 2);
+    EXPECT_EQ(codes.redeem(wrong).attemptsLeft, 1);
+    EXPECT_EQ(codes.redeem(wrong).attemptsLeft, 0);
+    EXPECT_EQ(codes.redeem(code).outcome, PairingCodes::Outcome::locked);
+    now += 299'000;
+    EXPECT_EQ(codes.redeem(code).outcome, PairingCodes::Outcome::locked);
+    now += 1'000;
+    EXPECT_EQ(codes.redeem(code).outcome, PairingCodes::Outcome::wrong); // expired meanwhile
+    EXPECT_EQ(codes.redeem(codes.issue()).outcome, PairingCodes::Outcome::granted);
+}
+
+TEST_F(PairingCodesTest, SuccessClearsEarlierFailures) {
+    const QString code = codes.issue();
+    const QString wrong = code == u"000000"_s ? u"000001"_s : u"000000"_s;
+    codes.redeem(wrong);
+    codes.redeem(wrong);
+    EXPECT_EQ(codes.redeem(code).outcome, PairingCodes::Outcome::granted);
+    codes.issue();
+    EXPECT_EQ(codes.redeem(wrong).attemptsLeft, 2);
+}
+
+TEST(DemoAgent, ServesTheDesktopCatalogue) {
+    const auto models = demoAgentModels();
+    ASSERT_EQ(models.size(), 2);
+    EXPECT_EQ(models[0].models,
+              (QStringList{u"claude-sonnet-5"_s, u"claude-opus-4.8"_s, u"claude-haiku-4.5"_s}));
+    EXPECT_EQ(models[1].models, (QStringList{u"gpt-5.5"_s, u"gpt-5.4"_s, u"gpt-5.4-mini"_s}));
+}
+
+TEST(DemoAgent, SameContextGivesTheSameScriptAndChunksJoinToTheAnswer) {
+    DemoContext context;
+    context.prompt = u"  Tidy   the parser "_s;
+    context.projectName = u"Demo"_s;
+    context.messageID = u"m1"_s;
+    const auto script = planDemoTurn(context);
+    EXPECT_EQ(describe(script), describe(planDemoTurn(context)));
+    QString text;
+    int chunks = 0;
+    for (const auto &step : script) {
+        if (step.kind == DemoStep::Kind::text) {
+            text += step.text;
+            ++chunks;
+            EXPECT_FALSE(step.text.trimmed().contains(u' ')) << step.text.toStdString(); // one word per chunk
+        }
+    }
+    EXPECT_GT(chunks, 20);
+    EXPECT_TRUE(text.contains(u"\"Tidy the parser\""_s));
+    EXPECT_EQ(script.last().kind, DemoStep::Kind::result);
+    context.thinkingEffort = ThinkingEffort::high;
+    EXPECT_EQ(planDemoTurn(context).last().usage.reasoningTokens, 1024u);
+}
+
+TEST(DemoAgent, StandAloneTurnSkipsApprovalsItCannotAsk) {
+    DemoContext context;
+    context.prompt = u"deploy"_s;
+    context.access = RepoAccessMode::edit;
+    context.canAskApproval = false;
+    for (const auto &step : planDemoTurn(context)) {
+        EXPECT_NE(step.kind, DemoStep::Kind::approval);
+        EXPECT_FALSE(step.kind == DemoStep::Kind::tool && step.text.startsWith(u"Bash"_s));
+    }
+}
+
+TEST(TerminalQr, DrawnCodeScansBackToTheLink) {
+    const QString link =
+        u"doduzadod://pair?host=192.168.1.20&port=8800&token=abcDEF123_-xyz&fp="_s + QString(64, u'a');
+    const QString drawing = terminalQrCode(link);
+    const QStringList rows = drawing.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_FALSE(rows.isEmpty());
+    // Back to pixels as a terminal shows them: each character is two modules stacked, a block is lit
+    // (light), a space is the dark background.
+    const int scale = 4;
+    const int width = int(rows[0].size()) * scale;
+    const int height = int(rows.size()) * 2 * scale;
+    std::vector<uint8_t> pixels(std::size_t(width * height), 0);
+    for (int row = 0; row < rows.size(); ++row) {
+        for (int x = 0; x < rows[row].size(); ++x) {
+            const QChar c = rows[row][x];
+            const bool top = c == QChar(0x2588) || c == QChar(0x2580);
+            const bool bottom = c == QChar(0x2588) || c == QChar(0x2584);
+            for (int dy = 0; dy < 2 * scale; ++dy)
+                for (int dx = 0; dx < scale; ++dx)
+                    pixels[std::size_t((row * 2 * scale + dy) * width + x * scale + dx)] =
+                        (dy < scale ? top : bottom) ? 255 : 0;
+        }
+    }
+    ZXing::DecodeHints hints;
+    hints.setFormats(ZXing::BarcodeFormat::QRCode);
+    hints.setTryHarder(true);
+    const auto result = ZXing::ReadBarcode({pixels.data(), width, height, ZXing::ImageFormat::Lum}, hints);
+    ASSERT_TRUE(result.isValid());
+    EXPECT_EQ(QString::fromStdString(result.text()), link);
+}
