@@ -85,6 +85,9 @@ QString InProcessBridge::fingerprint() const {
 QString InProcessBridge::stateDirectory() const {
     return m_statePath;
 }
+Pairing InProcessBridge::pairing() const {
+    return Pairing{host(), int(port()), token(), fingerprint()};
+}
 QString InProcessBridge::wsUrl() const {
     return u"wss://127.0.0.1:%1/ws"_s.arg(port());
 }

@@ -4,7 +4,7 @@
 // temporary state directory, the demo agent answering prompts. Use it as the peer of integration tests:
 //
 //     rirudez::testing::InProcessBridge bridge;          // started, or the test fails at once
-//     Pairing pairing{bridge.host(), bridge.port(), bridge.token(), bridge.fingerprint()};
+//     Pairing pairing = bridge.pairing();                // host, port, token, fingerprint
 //     ... connect, send, wait with QTest::qWaitFor or runTask() (EventLoop.h) ...
 //     EXPECT_EQ(bridge.counters().framesReceived, 0u);   // e.g. after a refused pin
 //
@@ -13,6 +13,8 @@
 // "sessions/<id>/session.json" + "events.jsonl" exactly as the desktop reads them.
 
 #include "BridgeServer.h"
+
+#include "rirudez/bridgekit/Pairing.h"
 
 #include <QString>
 #include <QTemporaryDir>
@@ -55,6 +57,8 @@ public:
     QString stateDirectory() const;
     // "demo" when the demo project was registered, else empty.
     QString demoProjectID() const { return m_demoProjectID; }
+    // Host, port, token and fingerprint together, as the desktop's pairing source reads them.
+    Pairing pairing() const;
     QString wsUrl() const;     // "wss://127.0.0.1:<port>/ws"
     QString httpsBase() const; // "https://127.0.0.1:<port>"
 

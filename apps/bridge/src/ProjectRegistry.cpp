@@ -4,6 +4,7 @@
 
 #include "rirudez/bridgekit/BridgeJson.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -228,21 +229,31 @@ std::optional<QString> ProjectRegistry::ensureDemoProject(bool withGit) {
     return record.id;
 }
 
+BridgeProjectGitStatus ProjectRegistry::gitStatus(const QString &folder) const {
+    constexpr qint64 freshForMs = 2000;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (const auto it = m_gitCache.constFind(folder);
+        it != m_gitCache.cend() && now - it->readAt < freshForMs)
+        return it->status;
+    BridgeProjectGitStatus git;
+    if (auto inside = runGit(folder, {u"rev-parse"_s, u"--is-inside-work-tree"_s});
+        inside && inside->trimmed() == "true") {
+        git.isGitWorktree = true;
+        if (auto branch = runGit(folder, {u"symbolic-ref"_s, u"--quiet"_s, u"--short"_s, u"HEAD"_s}))
+            git.branch = QString::fromUtf8(branch->trimmed());
+        if (auto status = runGit(folder, {u"status"_s, u"--porcelain"_s, u"--untracked-files=normal"_s}))
+            git.hasUncommittedChanges = !status->trimmed().isEmpty();
+    }
+    m_gitCache.insert(folder, {git, now});
+    return git;
+}
+
 BridgeProject ProjectRegistry::describe(const ProjectRecord &project) const {
     BridgeProject described;
     described.id = project.id;
     described.name = project.name;
     described.rootDisplay = QDir::toNativeSeparators(project.path);
-    BridgeProjectGitStatus git;
-    if (auto inside = runGit(project.path, {u"rev-parse"_s, u"--is-inside-work-tree"_s});
-        inside && inside->trimmed() == "true") {
-        git.isGitWorktree = true;
-        if (auto branch = runGit(project.path, {u"symbolic-ref"_s, u"--quiet"_s, u"--short"_s, u"HEAD"_s}))
-            git.branch = QString::fromUtf8(branch->trimmed());
-        if (auto status =
-                runGit(project.path, {u"status"_s, u"--porcelain"_s, u"--untracked-files=normal"_s}))
-            git.hasUncommittedChanges = !status->trimmed().isEmpty();
-    }
+    const BridgeProjectGitStatus git = gitStatus(project.path);
     described.gitStatus = git;
     described.capabilities.durableSessions = true;
     described.capabilities.repoMessages = true;

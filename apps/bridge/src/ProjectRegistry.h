@@ -59,9 +59,18 @@ private:
     bool save(QString *error = nullptr) const;
     QString uniqueID(const QString &wanted) const;
 
+    BridgeProjectGitStatus gitStatus(const QString &folder) const;
+
     QString m_file;
     QString m_projectsRoot;
     QList<ProjectRecord> m_projects;
+    // Git status per folder with the time it was read: hello, health and project lists within a couple
+    // of seconds share one look (each look starts up to three git processes).
+    struct CachedStatus {
+        BridgeProjectGitStatus status;
+        qint64 readAt = 0;
+    };
+    mutable QHash<QString, CachedStatus> m_gitCache;
 };
 
 // Runs git with `arguments` in `folder`; the standard output, or nothing when git failed or is missing.
