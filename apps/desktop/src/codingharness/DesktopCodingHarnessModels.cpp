@@ -502,10 +502,18 @@ QList<DesktopCodingEvent> DesktopCodingSession::chatEvents() const {
             break;
         case DesktopCodingEventKind::assistantText:
             if (!chat.isEmpty() && chat.last().kind == DesktopCodingEventKind::assistantText) {
+                // Merged in place (a long run of pieces stays linear): the earlier event's id and detail,
+                // both texts joined without a separator, no images, the later event's time.
                 DesktopCodingEvent &earlier = chat.last();
-                earlier =
-                    DesktopCodingEvent(earlier.id, DesktopCodingEventKind::assistantText,
-                                       earlier.summary + event.summary, earlier.detail, {}, event.createdAt);
+                earlier.summary += event.summary;
+                if (earlier.summary.isEmpty())
+                    earlier.summary = displayName(DesktopCodingEventKind::assistantText);
+                earlier.id = earlier.id.trimmed();
+                if (earlier.id.isEmpty())
+                    earlier.id = makeDesktopCodingID();
+                earlier.detail = trimmedOptional(earlier.detail);
+                earlier.images.clear();
+                earlier.createdAt = event.createdAt;
             } else if (!event.summary.trimmed().isEmpty()) {
                 chat.append(event);
             }
