@@ -23,17 +23,20 @@ void DesktopCodingBridgeClientAdapter::setOnMessage(MessageHandler handler) {
 QCoro::Task<BridgeMessage> DesktopCodingBridgeClientAdapter::connect(Pairing pairing) {
     // The client stays alive until the operation ends, even when the adapter is dropped meanwhile.
     const std::shared_ptr<BridgeClient> client = m_client;
-    co_return co_await client->connect(std::move(pairing));
+    QCoro::Task<BridgeMessage> connecting = client->connect(std::move(pairing));
+    co_return co_await connecting;
 }
 
 QCoro::Task<void> DesktopCodingBridgeClientAdapter::send(ClientMessage message) {
     const std::shared_ptr<BridgeClient> client = m_client;
-    co_await client->send(std::move(message));
+    QCoro::Task<void> sending = client->send(std::move(message));
+    co_await sending;
 }
 
 QCoro::Task<RepoSessionSummary> DesktopCodingBridgeClientAdapter::openRepoSession(ClientMessage message) {
     const std::shared_ptr<BridgeClient> client = m_client;
-    co_return co_await client->openRepoSession(std::move(message));
+    QCoro::Task<RepoSessionSummary> opening = client->openRepoSession(std::move(message));
+    co_return co_await opening;
 }
 
 bool DesktopCodingBridgeClientAdapter::isConnected() const {

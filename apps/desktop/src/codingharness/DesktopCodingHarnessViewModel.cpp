@@ -31,6 +31,9 @@ struct DesktopCodingHarnessViewModel::ThreadState {
     DesktopCodingConversationFold fold;
 };
 
+// Calls whose results are awaited are made in a statement of their own (`Task t = f(x); co_await t;`):
+// g++ 12 may destroy temporaries of a co_await operand (such as by-value arguments) twice.
+
 namespace {
 
 const QString sessionListTimeoutSentence = u"Timed out waiting for Zad Ezarur repo sessions."_s;
@@ -634,7 +637,8 @@ QCoro::Task<void> DesktopCodingHarnessViewModel::ensureBridgeConnected() {
     }
     const Pairing pairing = m_bridgePairingSource->loadPairing();
     const std::shared_ptr<DesktopCodingBridgeClient> client = m_bridgeClient;
-    const BridgeMessage hello = co_await client->connect(pairing);
+    QCoro::Task<BridgeMessage> connecting = client->connect(pairing);
+    const BridgeMessage hello = co_await connecting;
     if (!self)
         co_return;
     handleBridgeMessage(hello);
@@ -680,7 +684,8 @@ QCoro::Task<void> DesktopCodingHarnessViewModel::refreshBridgeSessions() {
            ClientMessage message, QString id) -> QCoro::Task<void> {
             std::exception_ptr sendFailure;
             try {
-                co_await client->send(std::move(message));
+                QCoro::Task<void> sending = client->send(std::move(message));
+                co_await sending;
             } catch (...) {
                 sendFailure = std::current_exception();
             }
@@ -719,7 +724,8 @@ DesktopCodingHarnessViewModel::runBridgeSessionDiscoveryLoop(std::uint64_t pollI
         ++polls;
         if (!self || self->m_discoveryGeneration != generation || (maximumPolls && polls >= *maximumPolls))
             break;
-        co_await QCoro::sleepFor(std::chrono::nanoseconds(pollIntervalNanoseconds));
+        QCoro::Task<void> sleeping = QCoro::sleepFor(std::chrono::nanoseconds(pollIntervalNanoseconds));
+        co_await sleeping;
     }
 }
 
@@ -860,7 +866,8 @@ QCoro::Task<void> DesktopCodingHarnessViewModel::subscribeToSelectedBridgeSessio
     QPointer<DesktopCodingHarnessViewModel> self(this);
     std::exception_ptr failure;
     try {
-        co_await subscribeToBridgeSessionIfNeeded(sessionID);
+        QCoro::Task<void> subscribing = subscribeToBridgeSessionIfNeeded(sessionID);
+        co_await subscribing;
     } catch (...) {
         failure = std::current_exception();
     }
@@ -879,7 +886,9 @@ QCoro::Task<void> DesktopCodingHarnessViewModel::subscribeToBridgeSessionIfNeede
     if (id.isEmpty() || !m_bridgeRegistry.shouldSubscribe(id))
         co_return;
     const std::shared_ptr<DesktopCodingBridgeClient> client = m_bridgeClient;
-    co_await client->send(ClientMessage{ClientMessage::SubscribeRepoSession{id}});
+    const ClientMessage subscribe{ClientMessage::SubscribeRepoSession{id}};
+    QCoro::Task<void> sending = client->send(subscribe);
+    co_await sending;
     if (!self)
         co_return;
     m_bridgeRegistry.markSubscribed(id);
@@ -1064,7 +1073,8 @@ QCoro::Task<void> DesktopCodingHarnessViewModel::sendPrompt() {
     setPromptText(QString());
     m_inFlightThreadID = threadID;
     setIsSending(true);
-    co_await dispatchToBridge(draft, threadID, projectName);
+    QCoro::Task<void> dispatching = dispatchToBridge(draft, threadID, projectName);
+    co_await dispatching;
 }
 
 QCoro::Task<void> DesktopCodingHarnessViewModel::dispatchToBridge(DesktopCodingRequestDraft draft,
@@ -1083,7 +1093,8 @@ QCoro::Task<void> DesktopCodingHarnessViewModel::dispatchToBridge(DesktopCodingR
         QString sessionID;
         if (const std::optional<QString> bound = m_threads[*index].bridgeSessionID) {
             sessionID = *bound;
-            co_await subscribeToBridgeSessionIfNeeded(sessionID);
+            QCoro::Task<void> subscribing = subscribeToBridgeSessionIfNeeded(sessionID);
+            co_await subscribing;
             if (!self)
                 co_return;
             append(DesktopCodingEvent(makeDesktopCodingID(), DesktopCodingEventKind::status,
@@ -1098,11 +1109,13 @@ QCoro::Task<void> DesktopCodingHarnessViewModel::dispatchToBridge(DesktopCodingR
             append(DesktopCodingEvent(makeDesktopCodingID(), DesktopCodingEventKind::command,
                                       u"open_repo_session "_s + projectLabel, bridgeFramePreview(*open)),
                    threadID);
-            const RepoSessionSummary summary = co_await client->openRepoSession(*open);
+            QCoro::Task<RepoSessionSummary> opening = client->openRepoSession(*open);
+            const RepoSessionSummary summary = co_await opening;
             if (!self)
                 co_return;
             bindBridgeSession(summary.sessionID, threadID);
-            co_await subscribeToBridgeSessionIfNeeded(summary.sessionID);
+            QCoro::Task<void> subscribing = subscribeToBridgeSessionIfNeeded(summary.sessionID);
+            co_await subscribing;
             if (!self)
                 co_return;
             sessionID = summary.sessionID;
@@ -1111,7 +1124,8 @@ QCoro::Task<void> DesktopCodingHarnessViewModel::dispatchToBridge(DesktopCodingR
         append(DesktopCodingEvent(makeDesktopCodingID(), DesktopCodingEventKind::command,
                                   u"repo_message "_s + projectLabel, bridgeFramePreview(message)),
                threadID);
-        co_await client->send(message);
+        QCoro::Task<void> sending = client->send(message);
+        co_await sending;
     } catch (...) {
         failure = std::current_exception();
     }
@@ -1410,7 +1424,9 @@ QCoro::Task<void> DesktopCodingHarnessViewModel::cancelActiveRepoMessage() {
         co_await ensureBridgeConnected();
         if (!self)
             co_return;
-        co_await client->send(ClientMessage{ClientMessage::CancelRepoMessage{sessionID}});
+        const ClientMessage cancel{ClientMessage::CancelRepoMessage{sessionID}};
+        QCoro::Task<void> sending = client->send(cancel);
+        co_await sending;
     } catch (...) {
         failure = std::current_exception();
     }
@@ -1434,8 +1450,10 @@ QCoro::Task<void> DesktopCodingHarnessViewModel::respondToApproval(QString appro
     const std::shared_ptr<DesktopCodingBridgeClient> client = m_bridgeClient;
     std::exception_ptr failure;
     try {
-        co_await client->send(ClientMessage{
-            ClientMessage::RepoApprovalResponse{approval.sessionID, approval.approvalID, decision}});
+        const ClientMessage response{
+            ClientMessage::RepoApprovalResponse{approval.sessionID, approval.approvalID, decision}};
+        QCoro::Task<void> sending = client->send(response);
+        co_await sending;
     } catch (...) {
         failure = std::current_exception();
     }
