@@ -8,6 +8,7 @@
 
 #include "rirudez/bridgekit/BridgeJson.h"
 
+#include <QLoggingCategory>
 #include <QNetworkRequest>
 
 #include <gtest/gtest.h>
@@ -220,4 +221,41 @@ TEST(BridgeAccess, FiveWrongCodesLockPairingEvenForTheRightCode) {
         httpsRequest("POST", url, bridge.fingerprint(), {}, R"({"code":")" + code.toUtf8() + R"("})");
     EXPECT_EQ(locked.status, 429);
     EXPECT_FALSE(locked.body.contains(bridge.token().toUtf8()));
+}
+
+namespace {
+QStringList capturedLog;
+void captureLog(QtMsgType, const QMessageLogContext &, const QString &message) {
+    capturedLog.append(message);
+}
+} // namespace
+
+TEST(BridgeAccess, LogsNeverContainTheToken) {
+    InProcessBridge bridge;
+    const QString token = bridge.token();
+    capturedLog.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(captureLog);
+    QLoggingCategory::setFilterRules(u"zad.bridge.*=true"_s);
+
+    TestWebSocket good(bridge.fingerprint());
+    EXPECT_TRUE(good.openAndAuthenticate(bridge.wsUrl(), token));
+    TestWebSocket bad(bridge.fingerprint());
+    ASSERT_TRUE(bad.open(bridge.wsUrl()));
+    bad.send(ClientMessage{ClientMessage::Auth{token + u"x"_s}});
+    EXPECT_TRUE(bad.waitForDisconnected());
+    good.sendText(R"({"type":"auth","token":")" + token.toUtf8() + R"("})"); // a second auth after hello
+    EXPECT_TRUE(good.waitFor<BridgeMessage::RepoError>());
+    httpsRequest("GET", bridge.httpsBase() + u"/health"_s, bridge.fingerprint(),
+                 {{"Authorization", "Bearer x" + token.toUtf8()}});
+    const QString code = bridge.issuePairingCode();
+    EXPECT_EQ(httpsRequest("POST", bridge.httpsBase() + u"/pair"_s, bridge.fingerprint(), {},
+                           R"({"code":")" + code.toUtf8() + R"("})")
+                  .status,
+              200);
+
+    QLoggingCategory::setFilterRules(u"zad.bridge.*.info=false\nzad.bridge.*.debug=false"_s);
+    qInstallMessageHandler(previous);
+    EXPECT_FALSE(capturedLog.isEmpty());
+    for (const QString &line : std::as_const(capturedLog))
+        EXPECT_FALSE(line.contains(token)) << line.toStdString();
 }

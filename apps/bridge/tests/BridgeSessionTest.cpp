@@ -640,3 +640,35 @@ TEST(BridgeSession, BinaryFramesAreAcceptedLikeText) {
     client.socket().sendBinary(R"({"type":"ping"})");
     EXPECT_TRUE(client.socket().waitFor<BridgeMessage::Pong>());
 }
+
+TEST(BridgeSession, EveryTruncationOfAFrameIsRefusedAndTheSessionLogStaysWhole) {
+    InProcessBridge bridge;
+    Client client(bridge);
+    auto session = client.open();
+    ASSERT_TRUE(session);
+    ASSERT_TRUE(client.subscribe(session->sessionID, 1));
+    const QByteArray frame =
+        ClientMessage{ClientMessage::RepoMessage{
+                          session->sessionID, u"m-1"_s, u"hello"_s, {}, std::nullopt, std::nullopt}}
+            .encode();
+    for (qsizetype length = 0; length < frame.size(); ++length)
+        client.socket().sendText(frame.left(length));
+    client.socket().send(ClientMessage{ClientMessage::Ping{}});
+    ASSERT_TRUE(client.socket().waitFor<BridgeMessage::Pong>());
+    qsizetype refusals = 0;
+    for (const auto &answer : client.socket().frames())
+        refusals += answer && (answer->is<BridgeMessage::Error>() || answer->is<BridgeMessage::RepoError>());
+    EXPECT_EQ(refusals, frame.size());
+    EXPECT_EQ(bridge.server().sessions().lastSequence(session->sessionID), 1u);
+
+    client.socket().sendText(frame);
+    auto turn = client.untilTerminal(session->sessionID);
+    ASSERT_TRUE(turn);
+    const auto lines = logLines(bridge, session->sessionID);
+    ASSERT_EQ(lines.size(), turn->size() + 1);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        auto stored = server::SessionStore::decodeLine(lines[i]);
+        ASSERT_TRUE(stored);
+        EXPECT_EQ(stored->sequence, std::uint64_t(i + 1));
+    }
+}
