@@ -2,6 +2,7 @@
 // frame decoder.
 #include "rirudez/bridgekit/BridgeJson.h"
 
+#include <utility>
 #include <vector>
 
 namespace rirudez {
@@ -12,8 +13,9 @@ namespace wire {
 namespace {
 
 // Builds the DOM of one JSON text like nlohmann's own parser, but refuses nesting deeper than
-// maxNestingDepth (so later recursive walks over the value stay shallow) and moves strings out of
-// the lexer instead of copying them.
+// maxNestingDepth (so later recursive walks over the value stay shallow). Strings and keys are copied
+// out of the lexer's token buffer, not moved: a copy is one exact-size allocation, while moving would
+// leave the lexer to regrow its buffer step by step for every following string.
 class BoundedDomBuilder {
 public:
     using number_integer_t = Json::number_integer_t;
@@ -29,12 +31,12 @@ public:
     bool number_integer(number_integer_t value) { return put(value) != nullptr; }
     bool number_unsigned(number_unsigned_t value) { return put(value) != nullptr; }
     bool number_float(number_float_t value, const string_t &) { return put(value) != nullptr; }
-    bool string(string_t &value) { return put(std::move(value)) != nullptr; }
+    bool string(string_t &value) { return put(std::as_const(value)) != nullptr; }
     bool binary(binary_t &) { return false; } // never produced by JSON text
 
     bool start_object(std::size_t) { return open(Json::value_t::object); }
     bool key(string_t &key) {
-        m_slot = &m_stack.back()->get_ref<Json::object_t &>()[std::move(key)];
+        m_slot = &m_stack.back()->get_ref<Json::object_t &>()[std::as_const(key)];
         return true;
     }
     bool end_object() { return close(); }
