@@ -195,6 +195,9 @@ struct ModelNameCase {
     const char *speed;
     int thinkingLevels;
 };
+void PrintTo(const ModelNameCase &c, std::ostream *os) {
+    *os << c.id;
+}
 
 class ModelNaming : public ::testing::TestWithParam<ModelNameCase> {};
 
@@ -306,6 +309,9 @@ struct ProjectCase {
     Json bridge;
     Json desktop;
 };
+void PrintTo(const ProjectCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 std::vector<ProjectCase> projectCases() {
     std::vector<ProjectCase> cases;
@@ -422,6 +428,9 @@ struct LogCase {
     Json chat;
     Json activity;
 };
+void PrintTo(const LogCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 std::vector<LogCase> logCases() {
     std::vector<LogCase> cases;
@@ -512,6 +521,9 @@ struct SnippetCase {
     qsizetype maxLength;
     QString expected;
 };
+void PrintTo(const SnippetCase &c, std::ostream *os) {
+    *os << c.text.size() << " units, at most " << c.maxLength;
+}
 
 class ChatSnippet : public ::testing::TestWithParam<SnippetCase> {};
 
@@ -538,6 +550,9 @@ struct RetitleCase {
     QString prompt;
     QString expected;
 };
+void PrintTo(const RetitleCase &c, std::ostream *os) {
+    *os << c.prompt.size() << " units";
+}
 
 class RetitleFromPrompt : public ::testing::TestWithParam<RetitleCase> {};
 
