@@ -85,6 +85,14 @@ struct BridgeServer::Connection {
     QString turnID;
     QString turnText;
     QString peer;
+    // Set once we decided to close: frames still in flight are ignored.
+    bool closing = false;
+
+    void closeWith(QWebSocketProtocol::CloseCode code) {
+        closing = true;
+        authTimer.stop();
+        socket->close(code);
+    }
 };
 
 struct BridgeServer::SessionTurn {
@@ -208,7 +216,7 @@ void BridgeServer::stop() {
         endSessionTurn(sessionID, TurnState::cancelled);
     while (!m_connections.isEmpty()) {
         Connection *connection = m_connections.first();
-        connection->socket->close(QWebSocketProtocol::CloseCodeGoingAway);
+        connection->closeWith(QWebSocketProtocol::CloseCodeGoingAway);
         dropConnection(connection);
     }
     if (m_http)
@@ -363,7 +371,7 @@ void BridgeServer::acceptWebSockets() {
         connect(&connection->authTimer, &QTimer::timeout, this, [this, connection] {
             send(connection, BridgeMessage{BridgeMessage::Error{std::nullopt, ErrorCode::unauthorized,
                                                                 u"authentication timed out"_s}});
-            connection->socket->close(QWebSocketProtocol::CloseCodePolicyViolated);
+            connection->closeWith(QWebSocketProtocol::CloseCodePolicyViolated);
         });
         connection->authTimer.start();
     }
@@ -403,6 +411,8 @@ void BridgeServer::repoError(Connection *connection, std::optional<QString> requ
 void BridgeServer::onMessage(Connection *connection, const QByteArray &bytes) {
     bump(&BridgeCounters::framesReceived);
     bump(&BridgeCounters::applicationBytes, quint64(bytes.size()));
+    if (connection->closing)
+        return;
 
     if (bytes.size() > m_options.maxFrameBytes) {
         qCWarning(lcServer).noquote()
@@ -411,7 +421,7 @@ void BridgeServer::onMessage(Connection *connection, const QByteArray &bytes) {
                              std::nullopt, ErrorCode::badRequest,
                              u"frame too large: %1 bytes, the limit is %2"_s.arg(bytes.size())
                                  .arg(m_options.maxFrameBytes)}});
-        connection->socket->close(QWebSocketProtocol::CloseCodeTooMuchData);
+        connection->closeWith(QWebSocketProtocol::CloseCodeTooMuchData);
         return;
     }
 
@@ -425,7 +435,7 @@ void BridgeServer::onMessage(Connection *connection, const QByteArray &bytes) {
             send(connection, BridgeMessage{BridgeMessage::Error{std::nullopt, ErrorCode::unauthorized,
                                                                 auth ? u"invalid token"_s
                                                                      : u"the first frame must be auth"_s}});
-            connection->socket->close(QWebSocketProtocol::CloseCodePolicyViolated);
+            connection->closeWith(QWebSocketProtocol::CloseCodePolicyViolated);
             return;
         }
         connection->authenticated = true;

@@ -88,6 +88,19 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedFirstFrame{"MalformedJson", R"({"type":"auth","token":)", "the first frame must be auth"}),
     [](const auto &param) { return std::string(param.param.name); });
 
+TEST(BridgeAccess, FramesAfterARefusedAuthAreIgnored) {
+    InProcessBridge bridge;
+    TestWebSocket socket(bridge.fingerprint());
+    ASSERT_TRUE(socket.open(bridge.wsUrl()));
+    socket.send(ClientMessage{ClientMessage::Auth{u"guess"_s}});
+    socket.send(ClientMessage{ClientMessage::Auth{bridge.token()}}); // already on its way when refused
+    socket.send(ClientMessage{ClientMessage::Ping{}});
+    EXPECT_TRUE(socket.waitForDisconnected());
+    ASSERT_EQ(socket.frames().size(), 1);
+    EXPECT_TRUE(socket.frames()[0]->is<BridgeMessage::Error>());
+    EXPECT_EQ(bridge.counters().authenticatedSockets, 0u);
+}
+
 TEST(BridgeAccess, SocketThatNeverAuthenticatesIsClosedAfterTheTimeout) {
     InProcessBridgeOptions options;
     options.authTimeout = std::chrono::milliseconds(100);
