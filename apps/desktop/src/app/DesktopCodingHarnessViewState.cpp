@@ -1,0 +1,267 @@
+#include "DesktopCodingHarnessViewState.h"
+
+#include "DesktopCodingHarnessViewModel.h"
+
+#include <QAbstractItemModel>
+#include <QDateTime>
+#include <QLocale>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace rirudez {
+
+DesktopCodingHarnessViewState::DesktopCodingHarnessViewState(QObject *parent) : QObject(parent) {}
+
+void DesktopCodingHarnessViewState::setProjectRailCollapsed(bool collapsed) {
+    if (m_projectRailCollapsed == collapsed)
+        return;
+    m_projectRailCollapsed = collapsed;
+    Q_EMIT projectRailCollapsedChanged();
+}
+
+void DesktopCodingHarnessViewState::setInspectorCollapsed(bool collapsed) {
+    if (m_inspectorCollapsed == collapsed)
+        return;
+    m_inspectorCollapsed = collapsed;
+    Q_EMIT inspectorCollapsedChanged();
+}
+
+QStringList DesktopCodingHarnessViewState::transcriptEventIDList() const {
+    QStringList ids(m_transcriptEventIDs.begin(), m_transcriptEventIDs.end());
+    ids.sort();
+    return ids;
+}
+
+void DesktopCodingHarnessViewState::toggleComposerPicker(const QString &picker) {
+    if (picker != u"model"_s && picker != u"thinking"_s)
+        return;
+    m_composerPicker = m_composerPicker == picker ? QString() : picker;
+    Q_EMIT composerPickerChanged();
+}
+
+void DesktopCodingHarnessViewState::closeComposerPicker() {
+    if (m_composerPicker.isEmpty())
+        return;
+    m_composerPicker.clear();
+    Q_EMIT composerPickerChanged();
+}
+
+void DesktopCodingHarnessViewState::toggleTranscript(const QString &eventID) {
+    if (!m_transcriptEventIDs.remove(eventID))
+        m_transcriptEventIDs.insert(eventID);
+    Q_EMIT transcriptEventIDsChanged();
+}
+
+void DesktopCodingHarnessViewState::setViewModel(DesktopCodingHarnessViewModel *viewModel) {
+    if (m_viewModel == viewModel)
+        return;
+    if (m_viewModel)
+        m_viewModel->disconnect(this);
+    m_viewModel = viewModel;
+    if (viewModel) {
+        auto follow = [this] { followViewModel(); };
+        connect(viewModel, &DesktopCodingHarnessViewModel::derivedValuesChanged, this, follow);
+        connect(viewModel, &DesktopCodingHarnessViewModel::sessionChanged, this, follow);
+        connect(viewModel, &DesktopCodingHarnessViewModel::threadsChanged, this, follow);
+        connect(viewModel, &DesktopCodingHarnessViewModel::pendingApprovalsChanged, this, [this] {
+            ++m_approvalRevision;
+            Q_EMIT approvalRevisionChanged();
+        });
+        for (QObject *object : {viewModel->chatEventModel(), viewModel->activityEventModel()}) {
+            auto *model = qobject_cast<QAbstractItemModel *>(object);
+            if (!model)
+                continue;
+            connect(model, &QAbstractItemModel::rowsInserted, this, follow);
+            connect(model, &QAbstractItemModel::rowsRemoved, this, follow);
+            connect(model, &QAbstractItemModel::modelReset, this, follow);
+            connect(model, &QAbstractItemModel::dataChanged, this, follow);
+        }
+    }
+    readViewModel();
+}
+
+void DesktopCodingHarnessViewState::followViewModel() {
+    if (m_readScheduled)
+        return;
+    m_readScheduled = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_readScheduled = false;
+            readViewModel();
+        },
+        Qt::QueuedConnection);
+}
+
+void DesktopCodingHarnessViewState::readViewModel() {
+    QString threadID;
+    QString lastEventID;
+    QString latestActivity;
+    int chatRows = 0;
+    int activityRows = 0;
+    if (m_viewModel) {
+        if (const DesktopCodingThread *thread = m_viewModel->selectedThread())
+            threadID = thread->id;
+        const auto &events = m_viewModel->visibleSession().events;
+        if (!events.isEmpty())
+            lastEventID = events.constLast().id;
+        if (auto *chat = qobject_cast<QAbstractItemModel *>(m_viewModel->chatEventModel()))
+            chatRows = chat->rowCount();
+        if (auto *activity = qobject_cast<QAbstractItemModel *>(m_viewModel->activityEventModel())) {
+            activityRows = activity->rowCount();
+            if (m_activitySummaryRole < 0)
+                m_activitySummaryRole = activity->roleNames().key("summary", -1);
+            if (activityRows > 0)
+                latestActivity =
+                    activity->data(activity->index(activityRows - 1, 0), m_activitySummaryRole).toString();
+        }
+    }
+    if (threadID != m_selectedThreadID) {
+        m_selectedThreadID = threadID;
+        Q_EMIT selectedThreadIDChanged();
+    }
+    if (lastEventID != m_lastEventID) {
+        m_lastEventID = lastEventID;
+        Q_EMIT lastEventIDChanged();
+    }
+    if (chatRows != m_chatCount) {
+        m_chatCount = chatRows;
+        Q_EMIT chatCountChanged();
+    }
+    if (activityRows != m_activityCount) {
+        m_activityCount = activityRows;
+        Q_EMIT activityCountChanged();
+    }
+    if (latestActivity != m_latestActivitySummary) {
+        m_latestActivitySummary = latestActivity;
+        Q_EMIT latestActivitySummaryChanged();
+    }
+}
+
+bool DesktopCodingHarnessViewState::beginInitialBridgeRefresh() {
+    if (m_didInitialBridgeRefresh)
+        return false;
+    m_didInitialBridgeRefresh = true;
+    Q_EMIT didInitialBridgeRefreshChanged();
+    return true;
+}
+
+double DesktopCodingHarnessViewState::projectRailWidth(double screenWidth) const {
+    return std::clamp(screenWidth * 0.22, 240.0, 320.0);
+}
+
+double DesktopCodingHarnessViewState::inspectorWidth(double screenWidth) const {
+    return std::clamp(screenWidth * 0.28, 300.0, 390.0);
+}
+
+QString DesktopCodingHarnessViewState::sessionSubtitle(const QString &projectID, const QString &modelID,
+                                                       const QString &permissionWireValue) const {
+    QStringList parts;
+    for (const QString &part : {projectID, modelID, permissionWireValue}) {
+        if (!part.isEmpty())
+            parts.append(part);
+    }
+    return parts.join(u" / "_s);
+}
+
+QString DesktopCodingHarnessViewState::activityCountLine(int count) const {
+    return QString::number(count) + u" bridge event"_s + (count == 1 ? QString() : u"s"_s);
+}
+
+QString DesktopCodingHarnessViewState::activitySummaryLine(const QString &latestSummary) const {
+    return latestSummary.isEmpty() ? u"Bridge is ready."_s : latestSummary;
+}
+
+QString DesktopCodingHarnessViewState::accessDisplayName(const QString &access) const {
+    if (access == u"watch"_s)
+        return u"Watch"_s;
+    if (access == u"ask"_s)
+        return u"Ask"_s;
+    if (access == u"propose"_s)
+        return u"Propose"_s;
+    if (access == u"edit"_s)
+        return u"Edit"_s;
+    return access;
+}
+
+QString DesktopCodingHarnessViewState::agentDisplayName(const QString &agent) const {
+    return agent == u"claude"_s ? u"Claude"_s : u"Codex"_s;
+}
+
+QString DesktopCodingHarnessViewState::agentSymbol(const QString &agent) const {
+    return agent == u"claude"_s ? u"c.circle"_s : u"chevron.left.forwardslash.chevron.right"_s;
+}
+
+QString DesktopCodingHarnessViewState::thinkingLabel(const QString &level) const {
+    if (level == u"automatic"_s)
+        return u"Auto"_s;
+    if (level == u"low"_s)
+        return u"Low"_s;
+    if (level == u"medium"_s)
+        return u"Medium"_s;
+    if (level == u"high"_s)
+        return u"High"_s;
+    if (level == u"xhigh"_s)
+        return u"Extra High"_s;
+    return level;
+}
+
+HarnessEventStyle DesktopCodingHarnessViewState::eventStyle(const QString &kind) {
+    const QColor red = QColor::fromRgbF(0.91f, 0.19f, 0.13f);
+    const QColor teal = QColor::fromRgbF(0.04f, 0.34f, 0.30f);
+    const QColor brown = QColor::fromRgbF(0.46f, 0.26f, 0.06f);
+    const QColor systemGreen = QColor::fromRgb(52, 199, 89);
+    const QColor systemOrange = QColor::fromRgb(255, 149, 0);
+    if (kind == u"userMessage"_s)
+        return {u"person.crop.circle"_s, u"User"_s, red};
+    if (kind == u"status"_s)
+        return {u"progress.indicator"_s, u"Status"_s, teal};
+    if (kind == u"toolUse"_s)
+        return {u"wrench.and.screwdriver"_s, u"Tool"_s, teal};
+    if (kind == u"command"_s)
+        return {u"terminal"_s, u"Command"_s, teal};
+    if (kind == u"approval"_s)
+        return {u"hand.raised"_s, u"Approval"_s, red};
+    if (kind == u"createdFile"_s)
+        return {u"doc.badge.plus"_s, u"File"_s, teal};
+    if (kind == u"diff"_s)
+        return {u"doc.text.magnifyingglass"_s, u"Diff"_s, brown};
+    if (kind == u"completed"_s)
+        return {u"text.bubble"_s, u"Assistant"_s, systemGreen};
+    if (kind == u"failed"_s)
+        return {u"exclamationmark.triangle"_s, u"Failed"_s, systemOrange};
+    return {u"text.bubble"_s, u"Assistant"_s, teal};
+}
+
+QVariantMap DesktopCodingHarnessViewState::eventStyleMap(const QString &kind) const {
+    const HarnessEventStyle style = eventStyle(kind);
+    return {{u"symbol"_s, style.symbol}, {u"name"_s, style.name}, {u"tint"_s, style.tint}};
+}
+
+QString DesktopCodingHarnessViewState::characterCount(const QString &prompt) const {
+    return QString::number(prompt.size());
+}
+
+QVariantList DesktopCodingHarnessViewState::requestPreview(const QString &projectID, const QString &agent,
+                                                           const QString &modelID, const QString &runtimeMode,
+                                                           const QString &thinking, bool allowWeb) const {
+    auto line = [](const QString &label, const QString &value) {
+        return QVariantMap{{u"label"_s, label}, {u"value"_s, value}};
+    };
+    return {
+        line(u"project"_s, projectID.isEmpty() ? u"none"_s : projectID),
+        line(u"agent"_s, agent),
+        line(u"model"_s, modelID.isEmpty() ? u"default"_s : modelID),
+        line(u"mode"_s, runtimeMode == u"skipPermissions"_s ? u"Skip Permissions"_s : u"Sandbox"_s),
+        line(u"think"_s, thinking),
+        line(u"web"_s, allowWeb ? u"on"_s : u"off"_s),
+    };
+}
+
+QString DesktopCodingHarnessViewState::shortTime(const QDateTime &createdAt) const {
+    return QLocale().toString(createdAt.toLocalTime().time(), QLocale::ShortFormat);
+}
+
+} // namespace rirudez

@@ -1,0 +1,163 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import Rirudez.Desktop
+
+// The composer: an open picker panel, the prompt editor (78 to 116 high) and the control row with the
+// model and effort buttons, the character count and the round send/stop button.
+Rectangle {
+    id: composer
+    property QtObject vm
+    property DesktopCodingHarnessViewState st
+
+    readonly property string openPicker: st ? st.composerPicker : ""
+    readonly property bool sending: vm ? vm.isSending : false
+
+    implicitHeight: column.implicitHeight + 24
+    height: implicitHeight
+    color: HarnessPalette.center
+
+    Column {
+        id: column
+        x: 20
+        y: 8
+        width: parent.width - 40
+        spacing: 8
+
+        PickerPanel {
+            id: modelPanel
+            objectName: "modelPicker"
+            visible: composer.openPicker === "model"
+            width: parent.width
+            title: "Model"
+            options: composer.vm ? composer.vm.modelOptions.map(o => ({ id: o.id, title: o.displayName, subtitle: o.speedLabel })) : []
+            currentID: composer.vm ? (composer.vm.selectedModel.id || "") : ""
+            optionPrefix: "modelOption_"
+            onClose: composer.st.closeComposerPicker()
+            onChosen: (id) => { composer.vm.selectModelByID(id); composer.st.closeComposerPicker() }
+        }
+        PickerPanel {
+            id: effortPanel
+            objectName: "effortPicker"
+            visible: composer.openPicker === "thinking"
+            width: parent.width
+            title: "Effort"
+            options: composer.vm && composer.st ? composer.vm.thinkingOptions.map(l => ({ id: l, title: composer.st.thinkingLabel(l) })) : []
+            currentID: composer.vm ? composer.vm.selectedThinking : ""
+            optionPrefix: "effortOption_"
+            onClose: composer.st.closeComposerPicker()
+            onChosen: (id) => { composer.vm.selectThinkingByID(id); composer.st.closeComposerPicker() }
+        }
+
+        Rectangle {
+            width: parent.width
+            height: editorBox.height + controls.height + 8
+            radius: 14
+            color: HarnessPalette.panelStrong
+            border.color: editor.activeFocus ? Qt.rgba(0.04, 0.34, 0.30, 0.55) : HarnessPalette.border
+            border.width: 1
+
+            ScrollView {
+                id: editorBox
+                x: 4
+                y: 4
+                width: parent.width - 8
+                height: Math.max(78, Math.min(116, editor.implicitHeight))
+                clip: true
+                TextArea {
+                    id: editor
+                    objectName: "promptEditor"
+                    text: composer.vm ? composer.vm.promptText : ""
+                    onTextChanged: if (composer.vm && composer.vm.promptText !== text) composer.vm.promptText = text
+                    placeholderText: "Ask for a change in this repository"
+                    placeholderTextColor: HarnessPalette.faint
+                    wrapMode: TextEdit.Wrap
+                    color: HarnessPalette.ink
+                    selectionColor: Qt.rgba(0.04, 0.34, 0.30, 0.25)
+                    selectedTextColor: HarnessPalette.ink
+                    font.pixelSize: 14
+                    background: null
+                    Accessible.name: "Prompt"
+                }
+            }
+
+            Row {
+                id: controls
+                anchors.left: parent.left
+                anchors.leftMargin: 8
+                anchors.right: parent.right
+                anchors.rightMargin: 8
+                anchors.bottom: parent.bottom
+                anchors.bottomMargin: 6
+                height: 36
+                spacing: 6
+
+                SymbolButton {
+                    objectName: "attachButton"
+                    anchors.verticalCenter: parent.verticalCenter
+                    symbol: "plus"
+                    tint: HarnessPalette.muted
+                    helpText: "Attach"
+                }
+                SymbolButton {
+                    objectName: "modelButton"
+                    anchors.verticalCenter: parent.verticalCenter
+                    symbol: "bolt"
+                    text: composer.vm && composer.vm.selectedModel.displayName ? composer.vm.selectedModel.displayName : "Default"
+                    tint: HarnessPalette.muted
+                    selected: composer.openPicker === "model"
+                    onClicked: composer.st.toggleComposerPicker("model")
+                }
+                SymbolButton {
+                    objectName: "effortButton"
+                    anchors.verticalCenter: parent.verticalCenter
+                    symbol: "brain"
+                    text: composer.st && composer.vm ? composer.st.thinkingLabel(composer.vm.selectedThinking) : ""
+                    tint: HarnessPalette.muted
+                    selected: composer.openPicker === "thinking"
+                    onClicked: composer.st.toggleComposerPicker("thinking")
+                }
+            }
+            Text {
+                objectName: "characterCount"
+                anchors.right: actionButton.left
+                anchors.rightMargin: 10
+                anchors.verticalCenter: actionButton.verticalCenter
+                text: composer.st && composer.vm ? composer.st.characterCount(composer.vm.promptText) : "0"
+                color: HarnessPalette.faint
+                font.pixelSize: 12
+            }
+            AbstractButton {
+                id: actionButton
+                objectName: "actionButton"
+                readonly property string symbolName: composer.sending ? "stop.fill" : "arrow.up"
+                anchors.right: parent.right
+                anchors.rightMargin: 10
+                anchors.bottom: parent.bottom
+                anchors.bottomMargin: 8
+                width: 32
+                height: 32
+                enabled: composer.vm !== null && (composer.vm.canSendPrompt || composer.vm.canCancelPrompt)
+                focusPolicy: Qt.NoFocus
+                Accessible.name: composer.sending ? "Stop" : "Send"
+                background: Rectangle {
+                    radius: 16
+                    color: actionButton.enabled ? (composer.sending ? HarnessPalette.red : HarnessPalette.selected) : Qt.rgba(0, 0, 0, 0.15)
+                }
+                contentItem: Item {
+                    Symbol {
+                        anchors.centerIn: parent
+                        name: actionButton.symbolName
+                        color: "white"
+                        size: composer.sending ? 12 : 16
+                    }
+                }
+                onClicked: {
+                    if (composer.sending)
+                        composer.vm.requestCancelActiveRepoMessage()
+                    else
+                        composer.vm.requestSendPrompt()
+                }
+            }
+        }
+    }
+}

@@ -1,0 +1,197 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import Rirudez.Desktop
+
+// The conversation: the activity card, then one row per chat event (or the empty state), then the
+// bottom anchor. Only the rows in view exist (ListView), so a long transcript stays cheap.
+Item {
+    id: stream
+    property QtObject vm
+    property DesktopCodingHarnessViewState st
+
+    readonly property int activityCount: st ? st.activityCount : 0
+    readonly property int chatCount: st ? st.chatCount : 0
+
+    ListView {
+        id: list
+        objectName: "conversationStream"
+        // True while a scroll to the bottom is pending or animating.
+        readonly property bool autoScrolling: scrollTimer.running || scrollAnimation.running
+        anchors.fill: parent
+        clip: true
+        spacing: 10
+        topMargin: 16
+        bottomMargin: 8
+        leftMargin: 0
+        rightMargin: 0
+        model: stream.vm ? stream.vm.chatEventModel : null
+        boundsBehavior: Flickable.StopAtBounds
+        reuseItems: true
+        cacheBuffer: 400
+        Accessible.role: Accessible.List
+        Accessible.name: "Coding session conversation"
+        ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+
+        header: Item {
+            width: list.width
+            height: card.visible ? card.height + 12 : 0
+            Rectangle {
+                id: card
+                objectName: "activityCard"
+                visible: stream.activityCount > 0
+                x: 20
+                width: parent.width - 40
+                height: 62
+                radius: 12
+                color: HarnessPalette.panel
+                border.color: HarnessPalette.border
+                border.width: 1
+                Symbol {
+                    id: activitySymbol
+                    x: 14
+                    anchors.verticalCenter: parent.verticalCenter
+                    name: "waveform.path.ecg"
+                    color: HarnessPalette.teal
+                    size: 18
+                }
+                Column {
+                    anchors.left: activitySymbol.right
+                    anchors.leftMargin: 12
+                    anchors.right: parent.right
+                    anchors.rightMargin: 14
+                    anchors.verticalCenter: parent.verticalCenter
+                    spacing: 2
+                    SectionTitle { text: "ACTIVITY" }
+                    Text {
+                        objectName: "activityCountLine"
+                        text: stream.st ? stream.st.activityCountLine(stream.activityCount) : ""
+                        color: HarnessPalette.ink
+                        font.pixelSize: 13
+                        font.weight: Font.DemiBold
+                    }
+                    Text {
+                        objectName: "activitySummaryLine"
+                        width: parent.width
+                        text: stream.st ? stream.st.activitySummaryLine(stream.st.latestActivitySummary) : ""
+                        elide: Text.ElideRight
+                        color: HarnessPalette.muted
+                        font.pixelSize: 12
+                    }
+                }
+            }
+        }
+
+        delegate: Loader {
+            id: rowLoader
+            required property int index
+            required property string eventID
+            required property string kind
+            required property string summary
+            required property string detail
+            required property var createdAt
+            required property int imageCount
+            width: list.width
+            sourceComponent: kind === "userMessage" && imageCount > 0 ? userTurnCard : eventRow
+
+            Component {
+                id: eventRow
+                EventRow {
+                    vm: stream.vm
+                    st: stream.st
+                    eventID: rowLoader.eventID
+                    kind: rowLoader.kind
+                    summary: rowLoader.summary
+                    detail: rowLoader.detail
+                    createdAt: rowLoader.createdAt
+                }
+            }
+            Component {
+                id: userTurnCard
+                DesktopCodingUserTurnCard {
+                    vm: stream.vm
+                    st: stream.st
+                    eventID: rowLoader.eventID
+                    eventIndex: rowLoader.index
+                    summary: rowLoader.summary
+                    imageCount: rowLoader.imageCount
+                    createdAt: rowLoader.createdAt
+                }
+            }
+        }
+
+        // The invisible anchor the stream scrolls to.
+        footer: Item {
+            objectName: "desktop-coding-conversation-bottom"
+            width: list.width
+            height: 1
+        }
+
+        NumberAnimation {
+            id: scrollAnimation
+            target: list
+            property: "contentY"
+            duration: 180
+            easing.type: Easing.OutCubic
+        }
+    }
+
+    Column {
+        id: emptyState
+        objectName: "emptyState"
+        visible: stream.chatCount === 0
+        anchors.centerIn: parent
+        anchors.verticalCenterOffset: stream.activityCount > 0 ? 37 : 0
+        spacing: 8
+        Symbol {
+            anchors.horizontalCenter: parent.horizontalCenter
+            name: "bubble.left.and.bubble.right"
+            color: HarnessPalette.faint
+            size: 34
+        }
+        Text {
+            anchors.horizontalCenter: parent.horizontalCenter
+            text: "No messages yet"
+            color: HarnessPalette.ink
+            font.pixelSize: 16
+            font.weight: Font.DemiBold
+        }
+        Text {
+            anchors.horizontalCenter: parent.horizontalCenter
+            text: "Start a repo conversation from this Mac or the iPad."
+            color: HarnessPalette.muted
+            font.pixelSize: 13
+        }
+    }
+
+    // Scrolling to the bottom anchor, 20 ms after the trigger: animated when the last event changes,
+    // immediate when the selected thread changes.
+    property bool pendingAnimated: false
+    Timer {
+        id: scrollTimer
+        interval: 20
+        onTriggered: stream.scrollToBottom(stream.pendingAnimated)
+    }
+    function requestScroll(animated) {
+        pendingAnimated = animated
+        scrollTimer.restart()
+    }
+    function scrollToBottom(animated) {
+        scrollAnimation.stop()
+        const from = list.contentY
+        list.positionViewAtEnd()
+        if (!animated)
+            return
+        const to = list.contentY
+        if (Math.abs(to - from) < 1)
+            return
+        list.contentY = from
+        scrollAnimation.from = from
+        scrollAnimation.to = to
+        scrollAnimation.start()
+    }
+    Connections {
+        target: stream.st
+        function onLastEventIDChanged() { stream.requestScroll(true) }
+        function onSelectedThreadIDChanged() { stream.requestScroll(false) }
+    }
+}

@@ -1,0 +1,144 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import Rirudez.Desktop
+
+// The conversation screen: project rail | session column (header, conversation, composer) | inspector.
+// It reads the view model and forwards the user's actions to it; every decision is made in C++.
+Rectangle {
+    id: screen
+    objectName: "desktopCodingHarnessView"
+
+    // The one view model (DesktopCodingHarnessViewModel) and the screen's own state.
+    property QtObject viewModel
+    property DesktopCodingHarnessViewState viewState
+    // Emitted once the screen is on the window; the root view starts the bridge refresh then.
+    signal shown()
+
+    readonly property QtObject vm: viewModel
+    readonly property DesktopCodingHarnessViewState st: viewState
+
+    // The screen always renders in the light scheme: every colour below comes from the fixed palette.
+    color: HarnessPalette.paper
+    palette.window: HarnessPalette.paper
+    palette.windowText: HarnessPalette.ink
+    palette.base: HarnessPalette.panelStrong
+    palette.text: HarnessPalette.ink
+    palette.button: HarnessPalette.panel
+    palette.buttonText: HarnessPalette.ink
+    palette.highlight: HarnessPalette.teal
+    palette.highlightedText: "white"
+
+    Component.onCompleted: screen.shown()
+
+    // Keyboard: Ctrl+Enter sends (Cmd+Enter on macOS), Esc stops a running turn, Ctrl+N starts a chat.
+    Shortcut {
+        sequences: ["Ctrl+Return", "Ctrl+Enter"]
+        context: Qt.WindowShortcut
+        onActivated: if (screen.vm && screen.vm.canSendPrompt) screen.vm.requestSendPrompt()
+    }
+    Shortcut {
+        sequence: "Esc"
+        context: Qt.WindowShortcut
+        onActivated: {
+            if (screen.st && screen.st.composerPicker.length > 0)
+                screen.st.closeComposerPicker()
+            else if (screen.vm && screen.vm.canCancelPrompt)
+                screen.vm.requestCancelActiveRepoMessage()
+        }
+    }
+    Shortcut {
+        sequence: "Ctrl+N"
+        context: Qt.WindowShortcut
+        onActivated: if (screen.vm) screen.vm.startThread()
+    }
+
+    Row {
+        anchors.fill: parent
+
+        Loader {
+            id: leftColumn
+            objectName: "leftColumn"
+            height: parent.height
+            width: screen.st && screen.st.isProjectRailCollapsed ? 52 : (screen.st ? screen.st.projectRailWidth(screen.width) : 240)
+            sourceComponent: screen.st && screen.st.isProjectRailCollapsed ? collapsedProjectRail : projectRail
+        }
+        Rectangle { width: 1; height: parent.height; color: HarnessPalette.border }
+
+        Rectangle {
+            id: sessionColumn
+            objectName: "sessionColumn"
+            height: parent.height
+            width: Math.max(0, screen.width - leftColumn.width - 1 - 1 - rightColumn.width)
+            color: HarnessPalette.center
+
+            SessionHeader {
+                id: header
+                anchors.top: parent.top
+                anchors.left: parent.left
+                anchors.right: parent.right
+                vm: screen.vm
+                st: screen.st
+            }
+            Rectangle {
+                id: headerRule
+                anchors.top: header.bottom
+                width: parent.width
+                height: 1
+                color: HarnessPalette.border
+            }
+            ConversationStream {
+                anchors.top: headerRule.bottom
+                anchors.bottom: composer.top
+                anchors.left: parent.left
+                anchors.right: parent.right
+                vm: screen.vm
+                st: screen.st
+            }
+            Composer {
+                id: composer
+                anchors.bottom: parent.bottom
+                anchors.left: parent.left
+                anchors.right: parent.right
+                vm: screen.vm
+                st: screen.st
+            }
+        }
+
+        Rectangle { width: 1; height: parent.height; color: HarnessPalette.border }
+        Loader {
+            id: rightColumn
+            objectName: "rightColumn"
+            height: parent.height
+            width: screen.st && screen.st.isInspectorCollapsed ? 52 : (screen.st ? screen.st.inspectorWidth(screen.width) : 300)
+            sourceComponent: screen.st && screen.st.isInspectorCollapsed ? collapsedInspector : inspector
+        }
+    }
+
+    Component {
+        id: projectRail
+        ProjectRail { vm: screen.vm; st: screen.st }
+    }
+    Component {
+        id: collapsedProjectRail
+        CollapsedRail {
+            objectName: "collapsedProjectRail"
+            title: "Projects"
+            symbol: "sidebar.left"
+            dark: true
+            onExpand: screen.st.isProjectRailCollapsed = false
+        }
+    }
+    Component {
+        id: inspector
+        Inspector { vm: screen.vm; st: screen.st }
+    }
+    Component {
+        id: collapsedInspector
+        CollapsedRail {
+            objectName: "collapsedInspector"
+            title: "Controls"
+            symbol: "slider.horizontal.3"
+            onExpand: screen.st.isInspectorCollapsed = false
+        }
+    }
+}

@@ -1,0 +1,124 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import Rirudez.Desktop
+
+// One conversation event: symbol, tint, name, short time, summary and detail; Approve and Deny when the
+// event has a pending approval. Assistant text is Markdown; every text can be selected and copied.
+Item {
+    id: row
+    property QtObject vm
+    property DesktopCodingHarnessViewState st
+    property string eventID
+    property string kind
+    property string summary
+    property string detail
+    property var createdAt
+
+    readonly property var style: st ? st.eventStyleMap(kind) : ({ symbol: "", name: "", tint: "black" })
+    readonly property bool isAssistant: kind === "assistantText" || kind === "completed"
+    // The pending approval shown on this row, re-read whenever the pending list changes.
+    readonly property string approvalID: vm && st ? (st.approvalRevision, vm.pendingApprovalForEventID(eventID).id || "") : ""
+
+    objectName: "eventRow"
+    implicitHeight: content.implicitHeight + 8
+    height: implicitHeight
+
+    Rectangle {
+        id: content
+        x: 20
+        width: parent.width - 40
+        implicitHeight: body.implicitHeight + 24
+        height: implicitHeight
+        radius: 12
+        color: row.kind === "userMessage" ? HarnessPalette.panelStrong : "transparent"
+        border.color: row.kind === "userMessage" || row.approvalID.length > 0 ? HarnessPalette.border : "transparent"
+        border.width: 1
+
+        Symbol {
+            id: icon
+            x: 12
+            y: 13
+            name: row.style.symbol
+            color: row.style.tint
+            size: 18
+        }
+        Column {
+            id: body
+            anchors.left: icon.right
+            anchors.leftMargin: 12
+            anchors.right: parent.right
+            anchors.rightMargin: 12
+            y: 12
+            spacing: 4
+
+            Row {
+                spacing: 8
+                Text {
+                    objectName: "eventName"
+                    text: row.style.name
+                    color: row.style.tint
+                    font.pixelSize: 12
+                    font.weight: Font.DemiBold
+                }
+                Text {
+                    objectName: "eventTime"
+                    text: row.st && row.createdAt ? row.st.shortTime(row.createdAt) : ""
+                    color: HarnessPalette.faint
+                    font.pixelSize: 11
+                    anchors.baseline: parent.children[0].baseline
+                }
+            }
+            TextEdit {
+                objectName: "eventSummary"
+                width: parent.width
+                text: row.summary
+                textFormat: row.isAssistant ? TextEdit.MarkdownText : TextEdit.PlainText
+                wrapMode: TextEdit.Wrap
+                readOnly: true
+                selectByMouse: true
+                selectByKeyboard: true
+                persistentSelection: false
+                color: HarnessPalette.ink
+                selectionColor: Qt.rgba(0.04, 0.34, 0.30, 0.25)
+                selectedTextColor: HarnessPalette.ink
+                font.pixelSize: 14
+            }
+            TextEdit {
+                objectName: "eventDetail"
+                visible: row.detail.length > 0
+                width: parent.width
+                text: row.detail
+                wrapMode: TextEdit.Wrap
+                readOnly: true
+                selectByMouse: true
+                color: HarnessPalette.muted
+                selectionColor: Qt.rgba(0.04, 0.34, 0.30, 0.25)
+                font.pixelSize: 12
+                font.family: "monospace"
+            }
+            Row {
+                visible: row.approvalID.length > 0
+                spacing: 8
+                topPadding: 4
+                Button {
+                    objectName: "approveButton"
+                    text: "Approve"
+                    icon.source: "image://symbol/checkmark/ffffffff"
+                    icon.color: "transparent"
+                    palette.button: HarnessPalette.teal
+                    palette.buttonText: "white"
+                    onClicked: row.vm.requestRespondToApproval(row.approvalID, "approved")
+                }
+                Button {
+                    objectName: "denyButton"
+                    text: "Deny"
+                    icon.source: "image://symbol/xmark/" + String(HarnessPalette.red).substring(1)
+                    icon.color: "transparent"
+                    palette.button: HarnessPalette.panelStrong
+                    palette.buttonText: HarnessPalette.red
+                    onClicked: row.vm.requestRespondToApproval(row.approvalID, "denied")
+                }
+            }
+        }
+    }
+}

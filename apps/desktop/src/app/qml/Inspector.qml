@@ -1,0 +1,205 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import Rirudez.Desktop
+
+// The right column: agent, model, mode, thinking level, web access, and the request preview.
+Rectangle {
+    id: inspector
+    objectName: "inspector"
+    property QtObject vm
+    property DesktopCodingHarnessViewState st
+
+    color: HarnessPalette.inspector
+
+    Item {
+        id: inspectorHeader
+        anchors.top: parent.top
+        anchors.left: parent.left
+        anchors.right: parent.right
+        height: 52
+        SymbolButton {
+            objectName: "collapseInspectorButton"
+            anchors.left: parent.left
+            anchors.leftMargin: 10
+            anchors.verticalCenter: parent.verticalCenter
+            symbol: "sidebar.right"
+            tint: HarnessPalette.muted
+            helpText: "Collapse controls"
+            onClicked: inspector.st.isInspectorCollapsed = true
+        }
+        Text {
+            anchors.left: parent.left
+            anchors.leftMargin: 48
+            anchors.verticalCenter: parent.verticalCenter
+            text: "Controls"
+            color: HarnessPalette.ink
+            font.pixelSize: 15
+            font.weight: Font.DemiBold
+        }
+    }
+
+    Flickable {
+        id: scroller
+        anchors.top: inspectorHeader.bottom
+        anchors.bottom: parent.bottom
+        anchors.left: parent.left
+        anchors.right: parent.right
+        contentHeight: body.implicitHeight + 24
+        clip: true
+        boundsBehavior: Flickable.StopAtBounds
+        ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+
+        Column {
+            id: body
+            x: 14
+            width: scroller.width - 28
+            spacing: 4
+
+            SectionTitle { text: "AGENT"; topPadding: 6; bottomPadding: 2 }
+            Repeater {
+                model: ["codex", "claude"]
+                delegate: InspectorOption {
+                    required property string modelData
+                    objectName: "agentOption_" + modelData
+                    width: body.width
+                    symbol: inspector.st ? inspector.st.agentSymbol(modelData) : ""
+                    title: inspector.st ? inspector.st.agentDisplayName(modelData) : ""
+                    isCurrent: inspector.vm !== null && inspector.vm.selectedAgent === modelData
+                    onClicked: inspector.vm.selectedAgent = modelData
+                }
+            }
+
+            SectionTitle { text: "MODEL"; topPadding: 12; bottomPadding: 2 }
+            Repeater {
+                model: inspector.vm ? inspector.vm.modelOptions : []
+                delegate: InspectorOption {
+                    required property var modelData
+                    objectName: "inspectorModelOption_" + modelData.id
+                    width: body.width
+                    symbol: "bolt"
+                    title: modelData.displayName
+                    subtitle: modelData.speedLabel || ""
+                    isCurrent: inspector.vm !== null && inspector.vm.selectedModel.id === modelData.id
+                    onClicked: inspector.vm.selectModelByID(modelData.id)
+                }
+            }
+
+            SectionTitle { text: "MODE"; topPadding: 12; bottomPadding: 2 }
+            Repeater {
+                model: [
+                    { id: "sandbox", title: "Sandbox", subtitle: "Repo only", symbol: "shippingbox" },
+                    { id: "skipPermissions", title: "Skip Permissions", subtitle: "Anywhere, no prompts", symbol: "exclamationmark.triangle" }
+                ]
+                delegate: InspectorOption {
+                    required property var modelData
+                    objectName: "modeOption_" + modelData.id
+                    width: body.width
+                    symbol: modelData.symbol
+                    title: modelData.title
+                    subtitle: modelData.subtitle
+                    isCurrent: inspector.vm !== null && inspector.vm.selectedRuntimeMode === modelData.id
+                    onClicked: {
+                        inspector.vm.applyRuntimeModeByID(modelData.id)
+                        inspector.vm.updateSelectedThreadSettings()
+                    }
+                }
+            }
+
+            SectionTitle { text: "THINK"; topPadding: 12; bottomPadding: 2 }
+            Flow {
+                width: body.width
+                spacing: 6
+                Repeater {
+                    model: inspector.vm ? inspector.vm.thinkingOptions : []
+                    delegate: AbstractButton {
+                        required property string modelData
+                        readonly property bool isCurrent: inspector.vm !== null && inspector.vm.selectedThinking === modelData
+                        objectName: "thinkOption_" + modelData
+                        implicitWidth: label.implicitWidth + 20
+                        implicitHeight: 28
+                        hoverEnabled: true
+                        focusPolicy: Qt.NoFocus
+                        Accessible.name: label.text
+                        background: Rectangle {
+                            radius: 14
+                            color: parent.isCurrent ? HarnessPalette.selected : HarnessPalette.panelStrong
+                            border.color: HarnessPalette.border
+                            border.width: parent.isCurrent ? 0 : 1
+                        }
+                        contentItem: Text {
+                            id: label
+                            text: inspector.st ? inspector.st.thinkingLabel(modelData) : modelData
+                            horizontalAlignment: Text.AlignHCenter
+                            verticalAlignment: Text.AlignVCenter
+                            color: parent.isCurrent ? "white" : HarnessPalette.ink
+                            font.pixelSize: 12
+                        }
+                        onClicked: inspector.vm.selectedThinking = modelData
+                    }
+                }
+            }
+
+            Item {
+                width: body.width
+                height: 44
+                Row {
+                    anchors.verticalCenter: parent.verticalCenter
+                    spacing: 10
+                    Symbol { name: "globe"; color: HarnessPalette.muted; size: 15; anchors.verticalCenter: parent.verticalCenter }
+                    Text { text: "Web"; color: HarnessPalette.ink; font.pixelSize: 13; anchors.verticalCenter: parent.verticalCenter }
+                }
+                Switch {
+                    id: webSwitch
+                    objectName: "webSwitch"
+                    anchors.right: parent.right
+                    anchors.verticalCenter: parent.verticalCenter
+                    checked: inspector.vm ? inspector.vm.allowWeb : false
+                    onToggled: inspector.vm.allowWeb = checked
+                    Accessible.name: "Web"
+                }
+            }
+
+            SectionTitle { text: "REQUEST"; topPadding: 6; bottomPadding: 4 }
+            Rectangle {
+                objectName: "requestPreview"
+                width: body.width
+                height: preview.implicitHeight + 16
+                radius: 10
+                color: HarnessPalette.panel
+                border.color: HarnessPalette.border
+                border.width: 1
+                Column {
+                    id: preview
+                    x: 10
+                    y: 8
+                    width: parent.width - 20
+                    spacing: 3
+                    Repeater {
+                        model: inspector.vm && inspector.st ? inspector.st.requestPreview(inspector.vm.currentRequestDraft.projectID || "", inspector.vm.currentRequestDraft.agent || "",
+                                                                                          inspector.vm.currentRequestDraft.modelID || "", inspector.vm.selectedRuntimeMode,
+                                                                                          inspector.vm.currentRequestDraft.thinking || "", !!inspector.vm.currentRequestDraft.allowWeb) : []
+                        delegate: Row {
+                            required property var modelData
+                            Text {
+                                width: 74
+                                text: modelData.label
+                                color: HarnessPalette.muted
+                                font.pixelSize: 12
+                                font.family: "monospace"
+                            }
+                            Text {
+                                objectName: "requestValue_" + modelData.label
+                                width: preview.width - 74
+                                text: modelData.value
+                                elide: Text.ElideRight
+                                color: HarnessPalette.ink
+                                font.pixelSize: 12
+                                font.family: "monospace"
+                            }
+                        }
+                    }
+                }
+            }
+        }
+    }
+}

@@ -1,0 +1,62 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import Rirudez.Desktop
+
+// One thread of the selected project: symbol, title and subtitle; highlighted when selected.
+AbstractButton {
+    id: row
+    property QtObject vm
+    required property string threadID
+    required property string title
+    required property string subtitle
+    required property bool isSelected
+    required property int index
+
+    objectName: "threadRow_" + threadID
+    hoverEnabled: true
+    focusPolicy: Qt.NoFocus
+    Accessible.name: title
+
+    background: Rectangle {
+        radius: 8
+        color: row.isSelected ? HarnessPalette.sidebarSelected : (row.hovered ? Qt.rgba(1, 1, 1, 0.06) : "transparent")
+    }
+    contentItem: Item {
+        Symbol {
+            id: icon
+            x: 8
+            anchors.verticalCenter: parent.verticalCenter
+            width: 18
+            size: 16
+            name: row.isSelected ? "bubble.left.and.text.bubble.right.fill" : "bubble.left.and.text.bubble.right"
+            color: row.isSelected ? HarnessPalette.sidebarInk : HarnessPalette.sidebarMuted
+        }
+        Column {
+            anchors.left: icon.right
+            anchors.leftMargin: 10
+            anchors.right: parent.right
+            anchors.rightMargin: 6
+            anchors.verticalCenter: parent.verticalCenter
+            spacing: 2
+            Text {
+                width: parent.width
+                text: row.title
+                elide: Text.ElideRight
+                color: HarnessPalette.sidebarInk
+                font.pixelSize: 13
+                font.weight: row.isSelected ? Font.DemiBold : Font.Normal
+            }
+            Text {
+                width: parent.width
+                text: row.subtitle
+                elide: Text.ElideRight
+                color: HarnessPalette.sidebarFaint
+                font.pixelSize: 11
+            }
+        }
+    }
+    onClicked: {
+        vm.selectThread(threadID)
+        vm.requestSubscribeToSelectedBridgeSession()
+    }
+}

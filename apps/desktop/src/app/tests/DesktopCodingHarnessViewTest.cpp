@@ -1,0 +1,394 @@
+// The conversation screen offscreen, over a view model wired to our bridge running in-process on an
+// ephemeral port with a temporary state directory: layout, rails, pickers, the send/stop button, approvals,
+// the activity card and a whole turn rendered as rows.
+
+#include "QuickTestSupport.h"
+
+#include "DesktopCodingBridgeClient.h"
+#include "DesktopCodingBridgeHealthSource.h"
+#include "DesktopCodingHarnessViewModel.h"
+#include "DesktopCodingHarnessViewState.h"
+#include "RootView.h"
+
+#include "support/InProcessBridge.h"
+
+#include "rirudez/bridgekit/BridgeClient.h"
+
+#include <QAbstractItemModel>
+#include <QAccessible>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+namespace rirudez {
+namespace {
+
+using testing::InProcessBridge;
+using testing::InProcessBridgeOptions;
+using testing::ScreenHarness;
+using testing::text;
+using testing::waitUntil;
+
+// A view model with the application's collaborators, pointed at a bridge state directory and port.
+std::unique_ptr<DesktopCodingHarnessViewModel> makeViewModel(const QString &stateDirectory, int port,
+                                                             QList<DesktopCodingProject> projects,
+                                                             DesktopCodingModelCatalog catalog) {
+    auto health =
+        std::make_shared<LocalDesktopCodingBridgeHealthSource>(stateDirectory, u"127.0.0.1"_s, port);
+    auto pairing =
+        std::make_shared<LocalDesktopCodingBridgeHealthSource>(stateDirectory, u"127.0.0.1"_s, port);
+    auto recency = std::make_shared<LocalDesktopCodingBridgeSessionRecencySource>(stateDirectory);
+    auto client = std::make_shared<DesktopCodingBridgeClientAdapter>(std::make_shared<BridgeClient>());
+    return std::make_unique<DesktopCodingHarnessViewModel>(std::move(projects), std::move(catalog), health,
+                                                           pairing, recency, client);
+}
+
+int rowCount(QObject *model) {
+    return qobject_cast<QAbstractItemModel *>(model)->rowCount();
+}
+
+// The screen over a view model connected to an in-process bridge that serves the demo project.
+class ConnectedScreenTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        InProcessBridgeOptions options;
+        options.chunkDelay = chunkDelay();
+        bridge = std::make_unique<InProcessBridge>(options);
+        ASSERT_TRUE(bridge->isRunning());
+        const QString state = bridge->stateDirectory();
+        const int port = bridge->port();
+        rootView = std::make_unique<RootView>([state, port] {
+            return makeViewModel(state, port, DesktopCodingHarnessViewModel::sampleProjects(),
+                                 DesktopCodingHarnessViewModel::fallbackModelCatalog());
+        });
+        screen = std::make_unique<ScreenHarness>(*rootView, 1280, 820);
+        ASSERT_NE(screen->window(), nullptr);
+        vm = rootView->codingViewModel();
+        // The start-up refresh loads the bridge's projects and selects the demo project.
+        ASSERT_TRUE(waitUntil([&] { return vm->selectedProjectID() == bridge->demoProjectID(); }, 10s))
+            << vm->bridgeRefreshError().value_or(u"no error"_s).toStdString();
+        screen->settle();
+    }
+    void TearDown() override {
+        screen.reset();
+        rootView.reset();
+        bridge.reset();
+    }
+    virtual std::chrono::milliseconds chunkDelay() const { return 0ms; }
+
+    // Types a prompt into the composer and presses the action button.
+    void send(const QString &prompt) {
+        vm->setPromptText(prompt);
+        screen->settle();
+        ASSERT_EQ(text(screen->find(u"actionButton"_s), "symbolName"), u"arrow.up"_s);
+        ASSERT_TRUE(screen->click(u"actionButton"_s));
+    }
+    bool autoScrolling() { return screen->find(u"conversationStream"_s)->property("autoScrolling").toBool(); }
+    bool waitForTurnEnd() {
+        return waitUntil([&] { return !vm->isSending(); }, 15s);
+    }
+
+    QStringList rowSummaries() {
+        QStringList summaries;
+        QList<QQuickItem *> rows = screen->findAll(u"eventSummary"_s);
+        std::sort(rows.begin(), rows.end(), [](QQuickItem *a, QQuickItem *b) {
+            return a->mapToScene({0, 0}).y() < b->mapToScene({0, 0}).y();
+        });
+        for (QQuickItem *row : rows)
+            summaries.append(text(row));
+        return summaries;
+    }
+
+    std::unique_ptr<InProcessBridge> bridge;
+    std::unique_ptr<RootView> rootView;
+    std::unique_ptr<ScreenHarness> screen;
+    DesktopCodingHarnessViewModel *vm = nullptr;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Layout
+
+struct ColumnCase {
+    int screenWidth;
+    double rail;
+    double inspector;
+};
+
+class ColumnWidthTest : public ConnectedScreenTest, public ::testing::WithParamInterface<ColumnCase> {};
+
+TEST_P(ColumnWidthTest, RailAndInspectorFollowTheScreenWidthWithinTheirClamps) {
+    const ColumnCase c = GetParam();
+    screen->resize(c.screenWidth, 800);
+    QQuickItem *left = screen->find(u"leftColumn"_s);
+    QQuickItem *right = screen->find(u"rightColumn"_s);
+    QQuickItem *centre = screen->find(u"sessionColumn"_s);
+    ASSERT_TRUE(left && right && centre);
+    EXPECT_DOUBLE_EQ(left->width(), c.rail);
+    EXPECT_DOUBLE_EQ(right->width(), c.inspector);
+    // The session column takes the rest (two one-pixel dividers).
+    EXPECT_DOUBLE_EQ(centre->width(), c.screenWidth - c.rail - c.inspector - 2);
+    EXPECT_DOUBLE_EQ(screen->find(u"projectRail"_s)->width(), c.rail);
+    EXPECT_DOUBLE_EQ(screen->find(u"inspector"_s)->width(), c.inspector);
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, ColumnWidthTest,
+                         ::testing::Values(ColumnCase{1000, 240, 300}, ColumnCase{2000, 320, 390},
+                                           ColumnCase{1300, 286, 364}));
+
+TEST_F(ConnectedScreenTest, RailsCollapseToNarrowRailsAndExpandAgain) {
+    ASSERT_TRUE(screen->click(u"collapseProjectRailButton"_s));
+    EXPECT_DOUBLE_EQ(screen->find(u"leftColumn"_s)->width(), 52);
+    ASSERT_NE(screen->find(u"collapsedProjectRail"_s), nullptr);
+    EXPECT_EQ(screen->find(u"projectRail"_s), nullptr);
+
+    ASSERT_TRUE(screen->click(u"toggleInspectorButton"_s));
+    EXPECT_DOUBLE_EQ(screen->find(u"rightColumn"_s)->width(), 52);
+    QQuickItem *collapsedInspector = screen->find(u"collapsedInspector"_s);
+    ASSERT_NE(collapsedInspector, nullptr);
+    EXPECT_EQ(text(collapsedInspector, "title"), u"Controls"_s);
+    EXPECT_EQ(text(screen->find(u"collapsedProjectRail"_s), "title"), u"Projects"_s);
+    EXPECT_DOUBLE_EQ(screen->find(u"sessionColumn"_s)->width(), 1280 - 52 - 52 - 2);
+
+    // Each collapsed rail's button expands its column again.
+    QQuickItem *expand = nullptr;
+    for (QQuickItem *button : screen->findAll(u"expandButton"_s)) {
+        if (button->parentItem() == collapsedInspector)
+            expand = button;
+    }
+    ASSERT_TRUE(screen->click(expand));
+    EXPECT_DOUBLE_EQ(screen->find(u"rightColumn"_s)->width(), 0.28 * 1280);
+    ASSERT_TRUE(screen->click(u"expandButton"_s));
+    EXPECT_DOUBLE_EQ(screen->find(u"leftColumn"_s)->width(), 0.22 * 1280);
+    // The header's rail button toggles too.
+    ASSERT_TRUE(screen->click(u"toggleProjectRailButton"_s));
+    EXPECT_DOUBLE_EQ(screen->find(u"leftColumn"_s)->width(), 52);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Composer
+
+TEST_F(ConnectedScreenTest, PickersToggleSwitchAndChooseWithoutTouchingTheViewModelUntilChosen) {
+    const auto modelBefore = vm->selectedModelID();
+    ASSERT_TRUE(screen->click(u"modelButton"_s));
+    EXPECT_TRUE(screen->find(u"modelPicker"_s)->isVisible());
+    EXPECT_EQ(vm->selectedModelID(), modelBefore);
+    ASSERT_TRUE(screen->click(u"modelButton"_s));
+    EXPECT_FALSE(screen->find(u"modelPicker"_s)->isVisible());
+
+    ASSERT_TRUE(screen->click(u"modelButton"_s));
+    ASSERT_TRUE(screen->click(u"effortButton"_s));
+    EXPECT_FALSE(screen->find(u"modelPicker"_s)->isVisible());
+    EXPECT_TRUE(screen->find(u"effortPicker"_s)->isVisible());
+
+    // The effort panel lists the selected model's levels; choosing one selects it and closes the panel.
+    ASSERT_TRUE(screen->click(u"effortOption_high"_s));
+    EXPECT_EQ(vm->selectedThinking(), DesktopCodingThinkingLevel::high);
+    EXPECT_FALSE(screen->find(u"effortPicker"_s)->isVisible());
+    EXPECT_EQ(text(screen->find(u"effortButton"_s)), u"High"_s);
+
+    // The model panel lists the agent's models.
+    ASSERT_TRUE(screen->click(u"modelButton"_s));
+    const QString other = vm->modelOptions().constLast().id;
+    ASSERT_NE(vm->selectedModelID(), std::optional<QString>(other));
+    ASSERT_TRUE(screen->click(u"modelOption_"_s + other));
+    EXPECT_EQ(vm->selectedModelID(), std::optional<QString>(other));
+    EXPECT_FALSE(screen->find(u"modelPicker"_s)->isVisible());
+    EXPECT_EQ(text(screen->find(u"modelButton"_s)), vm->selectedModel()->displayName);
+
+    // The close button closes an open panel.
+    ASSERT_TRUE(screen->click(u"effortButton"_s));
+    QQuickItem *close = nullptr;
+    for (QQuickItem *button : screen->findAll(u"closePickerButton"_s))
+        close = button;
+    ASSERT_TRUE(screen->click(close));
+    EXPECT_FALSE(screen->find(u"effortPicker"_s)->isVisible());
+}
+
+TEST_F(ConnectedScreenTest, CharacterCountFollowsThePrompt) {
+    EXPECT_EQ(text(screen->find(u"characterCount"_s)), u"0"_s);
+    QQuickItem *editor = screen->find(u"promptEditor"_s);
+    ASSERT_TRUE(screen->click(editor));
+    editor->forceActiveFocus();
+    screen->type(u"fix it"_s);
+    EXPECT_EQ(vm->promptText(), u"fix it"_s);
+    EXPECT_EQ(text(screen->find(u"characterCount"_s)), u"6"_s);
+    EXPECT_TRUE(screen->find(u"actionButton"_s)->isEnabled());
+    vm->setPromptText(u"   "_s);
+    screen->settle();
+    EXPECT_FALSE(screen->find(u"actionButton"_s)->isEnabled());
+}
+
+TEST_F(ConnectedScreenTest, AFullTurnIsRenderedAsRowsAndTheActionButtonTurnsToStopWhileSending) {
+    EXPECT_TRUE(screen->find(u"emptyState"_s)->isVisible());
+    EXPECT_FALSE(screen->find(u"activityCard"_s)->isVisible());
+    EXPECT_FALSE(screen->find(u"actionButton"_s)->isEnabled());
+
+    send(u"Explain the layout of this repository"_s);
+    EXPECT_TRUE(vm->isSending());
+    EXPECT_EQ(text(screen->find(u"actionButton"_s), "symbolName"), u"stop.fill"_s);
+    ASSERT_TRUE(waitForTurnEnd());
+    screen->settle();
+    EXPECT_EQ(text(screen->find(u"actionButton"_s), "symbolName"), u"arrow.up"_s);
+
+    EXPECT_FALSE(screen->find(u"emptyState"_s)->isVisible());
+    const QStringList rows = rowSummaries();
+    ASSERT_EQ(rows.size(), rowCount(vm->chatEventModel()));
+    ASSERT_GE(rows.size(), 2);
+    EXPECT_EQ(rows.constFirst(), u"Explain the layout of this repository"_s);
+    // The streamed answer is one row (its chunks joined), after the user's message.
+    EXPECT_EQ(rows.filter(u"You asked"_s).size(), 1) << rows.join(u" | "_s).toStdString();
+    EXPECT_FALSE(rows.constFirst().contains(u"You asked"_s));
+    // Row names and tints come from the event kind.
+    const QList<QQuickItem *> names = screen->findAll(u"eventName"_s);
+    QStringList nameTexts;
+    for (QQuickItem *name : names)
+        nameTexts.append(text(name));
+    EXPECT_TRUE(nameTexts.contains(u"User"_s));
+    EXPECT_TRUE(nameTexts.contains(u"Assistant"_s));
+
+    // The activity card counts the status and tool lines of the turn.
+    const int activity = rowCount(vm->activityEventModel());
+    ASSERT_GE(activity, 2);
+    EXPECT_TRUE(screen->find(u"activityCard"_s)->isVisible());
+    EXPECT_EQ(text(screen->find(u"activityCountLine"_s)), QString::number(activity) + u" bridge events"_s);
+    EXPECT_FALSE(text(screen->find(u"activitySummaryLine"_s)).isEmpty());
+    // The turn count pill and the thread's title follow the conversation.
+    EXPECT_EQ(text(screen->find(u"turnsPill"_s), "value"), QString::number(vm->visibleSession().turnCount()));
+    EXPECT_EQ(text(screen->find(u"sessionTitle"_s)), u"Explain the layout of this repository"_s);
+}
+
+TEST_F(ConnectedScreenTest, ApproveAndDenyOnApprovalRowsReachTheBridge) {
+    send(u"please delete the build folder"_s);
+    ASSERT_TRUE(waitUntil([&] { return !vm->pendingApprovals().isEmpty(); }, 10s));
+    // The stream scrolls the new approval row into view by itself.
+    ASSERT_TRUE(waitUntil([&] { return screen->isOnScreen(u"approveButton"_s) && !autoScrolling(); }));
+    ASSERT_TRUE(screen->click(u"approveButton"_s));
+    EXPECT_TRUE(waitUntil([&] { return vm->pendingApprovals().isEmpty(); }));
+    ASSERT_TRUE(waitForTurnEnd()) << rowSummaries().join(u" | "_s).toStdString();
+    screen->settle();
+    EXPECT_TRUE(vm->pendingApprovals().isEmpty());
+    EXPECT_EQ(screen->find(u"approveButton"_s) && screen->find(u"approveButton"_s)->isVisible(), false);
+    EXPECT_TRUE(rowSummaries().join(u'\n').contains(u"Approved: I ran"_s));
+
+    send(u"now deploy it"_s);
+    ASSERT_TRUE(waitUntil([&] { return !vm->pendingApprovals().isEmpty(); }, 10s));
+    ASSERT_TRUE(waitUntil([&] { return screen->isOnScreen(u"denyButton"_s) && !autoScrolling(); }));
+    ASSERT_TRUE(screen->click(u"denyButton"_s));
+    EXPECT_TRUE(waitUntil([&] { return vm->pendingApprovals().isEmpty(); }));
+    ASSERT_TRUE(waitForTurnEnd()) << rowSummaries().join(u" | "_s).toStdString();
+    screen->settle();
+    EXPECT_TRUE(rowSummaries().join(u'\n').contains(u"You denied"_s));
+}
+
+class SlowTurnScreenTest : public ConnectedScreenTest {
+protected:
+    std::chrono::milliseconds chunkDelay() const override { return 30ms; }
+};
+
+TEST_F(SlowTurnScreenTest, TheStopButtonAndEscapeStopARunningTurn) {
+    send(u"write a long essay about this project"_s);
+    ASSERT_TRUE(waitUntil([&] { return vm->canCancelPrompt(); }, 10s));
+    screen->settle();
+    EXPECT_EQ(text(screen->find(u"actionButton"_s), "symbolName"), u"stop.fill"_s);
+    ASSERT_TRUE(screen->click(u"actionButton"_s));
+    ASSERT_TRUE(waitForTurnEnd());
+
+    send(u"another long essay please"_s);
+    ASSERT_TRUE(waitUntil([&] { return vm->canCancelPrompt(); }, 10s));
+    QTest::keyClick(screen->window(), Qt::Key_Escape);
+    ASSERT_TRUE(waitForTurnEnd());
+    screen->settle();
+    EXPECT_EQ(text(screen->find(u"actionButton"_s), "symbolName"), u"arrow.up"_s);
+}
+
+TEST_F(ConnectedScreenTest, KeyboardSendsWithControlEnterAndStartsAChatWithControlN) {
+    vm->setPromptText(u"hello there"_s);
+    screen->settle();
+    QTest::keyClick(screen->window(), Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_TRUE(vm->isSending());
+    ASSERT_TRUE(waitForTurnEnd());
+    const auto threadBefore = vm->selectedThread()->id;
+    QTest::keyClick(screen->window(), Qt::Key_N, Qt::ControlModifier);
+    screen->settle();
+    EXPECT_NE(vm->selectedThread()->id, threadBefore);
+    EXPECT_EQ(vm->selectedThread()->title, u"New thread"_s);
+    EXPECT_TRUE(screen->find(u"emptyState"_s)->isVisible());
+}
+
+TEST_F(ConnectedScreenTest, ProjectAndThreadRowsSelectAndTheInspectorWritesTheComposerSettings) {
+    // The rail lists every project; the sample projects gave way to the bridge's.
+    ASSERT_NE(screen->find(u"projectRow_"_s + bridge->demoProjectID()), nullptr);
+    send(u"first conversation"_s);
+    ASSERT_TRUE(waitForTurnEnd());
+    const QString firstThread = vm->selectedThread()->id;
+    ASSERT_TRUE(screen->click(u"newChatButton"_s));
+    EXPECT_NE(vm->selectedThread()->id, firstThread);
+    ASSERT_TRUE(screen->click(u"threadRow_"_s + firstThread));
+    EXPECT_EQ(vm->selectedThread()->id, firstThread);
+
+    ASSERT_TRUE(screen->click(u"agentOption_claude"_s));
+    EXPECT_EQ(vm->selectedAgent(), DesktopCodingAgent::claude);
+    EXPECT_EQ(text(screen->find(u"agentChip"_s)), u"Claude"_s);
+    ASSERT_TRUE(screen->click(u"modeOption_skipPermissions"_s));
+    EXPECT_EQ(vm->selectedPermission(), AgentPermissionMode::bypassPermissions);
+    EXPECT_EQ(text(screen->find(u"requestValue_mode"_s)), u"Skip Permissions"_s);
+    EXPECT_TRUE(text(screen->find(u"sessionSubtitle"_s)).endsWith(u" / bypass_permissions"_s));
+    ASSERT_TRUE(screen->click(u"thinkOption_low"_s));
+    EXPECT_EQ(vm->selectedThinking(), DesktopCodingThinkingLevel::low);
+    EXPECT_EQ(text(screen->find(u"requestValue_think"_s)), u"low"_s);
+    // The selected thread keeps the settings.
+    EXPECT_EQ(vm->selectedThread()->permission, AgentPermissionMode::bypassPermissions);
+    EXPECT_EQ(vm->selectedThread()->agent, DesktopCodingAgent::claude);
+}
+
+TEST_F(ConnectedScreenTest, ShowingTheScreenAgainDoesNotRestartPolling) {
+    EXPECT_EQ(rootView->bridgeRefreshStarts(), 1);
+    screen.reset();
+    screen = std::make_unique<ScreenHarness>(*rootView, 1000, 700);
+    EXPECT_EQ(rootView->bridgeRefreshStarts(), 1);
+    EXPECT_TRUE(rootView->viewState()->didInitialBridgeRefresh());
+    // Same view model, same selection.
+    EXPECT_EQ(rootView->codingViewModel(), vm);
+    EXPECT_EQ(vm->selectedProjectID(), bridge->demoProjectID());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Without a bridge
+
+TEST(DisconnectedScreenTest, SubtitleWithNothingSelectedIsThePermissionAlone) {
+    QTemporaryDir emptyState; // no token: every refresh fails without touching the network
+    const QString state = emptyState.path();
+    RootView rootView([state] {
+        DesktopCodingModelCatalog noModels;
+        noModels.insert(DesktopCodingAgent::codex, {});
+        return makeViewModel(state, 9, {}, noModels);
+    });
+    ScreenHarness screen(rootView, 1200, 800);
+    DesktopCodingHarnessViewModel *vm = rootView.codingViewModel();
+    ASSERT_FALSE(vm->selectedProject().has_value());
+    ASSERT_FALSE(vm->selectedModel().has_value());
+    EXPECT_EQ(text(screen.find(u"sessionSubtitle"_s)), rawValue(vm->selectedPermission()));
+    // No model: no model chip, and the composer's model button reads "Default".
+    EXPECT_FALSE(screen.find(u"modelChip"_s)->isVisible());
+    EXPECT_EQ(text(screen.find(u"modelButton"_s)), u"Default"_s);
+    EXPECT_EQ(text(screen.find(u"requestValue_project"_s)), u"none"_s);
+    EXPECT_EQ(text(screen.find(u"requestValue_model"_s)), u"default"_s);
+    // Nothing to send without a project.
+    vm->setPromptText(u"hello"_s);
+    screen.settle();
+    EXPECT_FALSE(screen.find(u"actionButton"_s)->isEnabled());
+    // The failed refresh is shown nowhere as a crash: the empty state stays.
+    EXPECT_TRUE(screen.find(u"emptyState"_s)->isVisible());
+    // The stream carries its accessibility label.
+    QAccessibleInterface *stream =
+        QAccessible::queryAccessibleInterface(screen.find(u"conversationStream"_s));
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(stream->text(QAccessible::Name), u"Coding session conversation"_s);
+}
+
+} // namespace
+} // namespace rirudez

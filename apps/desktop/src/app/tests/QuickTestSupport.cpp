@@ -1,0 +1,143 @@
+#include "QuickTestSupport.h"
+
+#include "SymbolImageProvider.h"
+
+#include <QDeadlineTimer>
+#include <QGuiApplication>
+#include <QQuickStyle>
+#include <QTest>
+#include <QtQml/qqmlextensionplugin.h>
+
+#include <gtest/gtest.h>
+
+Q_IMPORT_QML_PLUGIN(Rirudez_DesktopPlugin)
+
+using namespace Qt::StringLiterals;
+
+namespace rirudez::testing {
+
+bool waitUntil(const std::function<bool()> &condition, std::chrono::milliseconds deadline) {
+    QDeadlineTimer timer(deadline);
+    while (!condition()) {
+        if (timer.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    return true;
+}
+
+ScreenHarness::ScreenHarness(RootView &rootView, int width, int height)
+    : m_engine(std::make_unique<QQmlApplicationEngine>()) {
+    m_engine->addImportPath(u"qrc:/qt/qml"_s);
+    m_engine->addImageProvider(u"symbol"_s, new SymbolImageProvider);
+    m_engine->setInitialProperties({{u"rootView"_s, QVariant::fromValue(static_cast<QObject *>(&rootView))}});
+    m_engine->load(QUrl(u"qrc:/qt/qml/Rirudez/Desktop/Main.qml"_s));
+    if (!m_engine->rootObjects().isEmpty())
+        m_window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().constFirst());
+    if (m_window) {
+        m_window->resize(width, height);
+        m_window->show();
+        [[maybe_unused]] const bool exposed = QTest::qWaitForWindowExposed(m_window);
+        settle();
+    }
+}
+
+ScreenHarness::~ScreenHarness() {
+    if (m_window)
+        m_window->close();
+    m_engine.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+static void collect(QQuickItem *item, const QString &name, QList<QQuickItem *> &found, bool onlyVisible) {
+    if (!item)
+        return;
+    if (item->objectName() == name && (!onlyVisible || item->isVisible()))
+        found.append(item);
+    const auto children = item->childItems();
+    for (QQuickItem *child : children)
+        collect(child, name, found, onlyVisible);
+}
+
+QQuickItem *ScreenHarness::find(const QString &objectName) const {
+    if (!m_window)
+        return nullptr;
+    QList<QQuickItem *> found;
+    collect(m_window->contentItem(), objectName, found, false);
+    for (QQuickItem *item : found) {
+        if (item->isVisible())
+            return item;
+    }
+    return found.isEmpty() ? nullptr : found.constFirst();
+}
+
+QList<QQuickItem *> ScreenHarness::findAll(const QString &objectName) const {
+    QList<QQuickItem *> found;
+    if (m_window)
+        collect(m_window->contentItem(), objectName, found, true);
+    return found;
+}
+
+bool ScreenHarness::isOnScreen(QQuickItem *item) const {
+    if (!item || !item->isVisible() || !m_window)
+        return false;
+    const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
+    return QRectF(0, 0, m_window->width(), m_window->height()).contains(centre);
+}
+
+bool ScreenHarness::click(const QString &objectName) {
+    return click(find(objectName));
+}
+
+bool ScreenHarness::click(QQuickItem *item) {
+    if (!isOnScreen(item))
+        return false;
+    const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
+    QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+    settle();
+    return true;
+}
+
+void ScreenHarness::type(const QString &text) {
+    for (const QChar c : text)
+        QTest::keyClick(m_window, c.toLatin1());
+    settle();
+}
+
+void ScreenHarness::resize(int width, int height) {
+    m_window->resize(width, height);
+    settle();
+}
+
+void ScreenHarness::settle() {
+    if (!m_window)
+        return;
+    QCoreApplication::processEvents();
+    m_window->contentItem()->polish();
+    QCoreApplication::processEvents();
+    // Rendering a frame runs polish and layout of every item.
+    [[maybe_unused]] QImage frame = m_window->grabWindow();
+    QCoreApplication::processEvents();
+}
+
+bool ScreenHarness::grab(const QString &path) {
+    settle();
+    return m_window && m_window->grabWindow().save(path);
+}
+
+QString text(QQuickItem *item, const char *property) {
+    return item ? item->property(property).toString() : QString();
+}
+
+} // namespace rirudez::testing
+
+// One QGuiApplication for the whole test program (offscreen through QT_QPA_PLATFORM from CTest).
+int main(int argc, char **argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QQuickStyle::setStyle(u"Basic"_s);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

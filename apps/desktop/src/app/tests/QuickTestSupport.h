@@ -1,0 +1,57 @@
+#pragma once
+
+// Helpers for the offscreen screen tests: one QGuiApplication for the test program, a window that shows the
+// conversation screen over a root view, lookups by objectName, mouse clicks and key presses through QTest,
+// and waiting for a condition with a deadline while the event loop runs.
+
+#include "RootView.h"
+
+#include <QQmlApplicationEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace rirudez::testing {
+
+// Runs the event loop until `condition` holds or the deadline passes; returns whether it held.
+bool waitUntil(const std::function<bool()> &condition,
+               std::chrono::milliseconds deadline = std::chrono::milliseconds(5000));
+
+// The application window (Main.qml) over a root view, shown offscreen at the given size.
+class ScreenHarness {
+public:
+    ScreenHarness(RootView &rootView, int width, int height);
+    ~ScreenHarness();
+
+    QQuickWindow *window() const { return m_window; }
+    // The first item with that objectName (depth first), or nullptr.
+    QQuickItem *find(const QString &objectName) const;
+    // Every visible item with that objectName.
+    QList<QQuickItem *> findAll(const QString &objectName) const;
+    // Clicks the centre of an item; false when it is missing or not visible.
+    bool click(const QString &objectName);
+    bool click(QQuickItem *item);
+    // Whether the item is visible and its centre lies inside the window (scrolled into view).
+    bool isOnScreen(QQuickItem *item) const;
+    bool isOnScreen(const QString &objectName) const { return isOnScreen(find(objectName)); }
+    // Types text into the focused item, one key event per character.
+    void type(const QString &text);
+    void resize(int width, int height);
+    // Lets pending layout and polish run and renders a frame.
+    void settle();
+    // Renders the window into a PNG file; returns whether it was written.
+    bool grab(const QString &path);
+
+private:
+    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    QQuickWindow *m_window = nullptr;
+};
+
+// The value of a QML property as a string / number / bool.
+QString text(QQuickItem *item, const char *property = "text");
+
+} // namespace rirudez::testing
