@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -145,6 +146,19 @@ qint64 nanoseconds(const timespec &time) {
     return qint64(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
 }
 
+// The coarsest granularity a file time could have been cut to: the largest power of ten that divides its
+// nanoseconds, and two seconds for a time in whole seconds (some file systems keep even seconds only).
+// A file system that keeps nanoseconds gives a window of a nanosecond or so; the estimate is never finer
+// than the file system's real granularity.
+qint64 impliedGranularity(const timespec &time) {
+    if (time.tv_nsec == 0)
+        return 2'000'000'000;
+    qint64 granularity = 1;
+    for (long rest = time.tv_nsec; rest % 10 == 0; rest /= 10)
+        granularity *= 10;
+    return granularity;
+}
+
 // The clock the kernel stamps files with (the coarse one: a write later than this reading never gets an
 // earlier timestamp).
 qint64 fileClockNow() {
@@ -270,10 +284,10 @@ struct LogScan {
     std::array<char, overlapLength> tail{}; // the last bytes of the scanned part
     std::size_t tailSize = 0;
 
-    // Whether the timestamps were already in the past when the scan began, so that any later write shows as a
-    // different timestamp. A log written during the tick of the scan (or within the file system's timestamp
-    // granularity of it) could be rewritten to the same size without a visible change: it is read again the
-    // next time even if its status looks the same.
+    // Whether the timestamps were already in the past when the scan began, by at least their granularity, so
+    // that any later write shows as a different timestamp. A log written during the clock tick of the scan
+    // (or within the file system's timestamp granularity of it) could be rewritten to the same size without a
+    // visible change: it is read again the next time even if its status looks the same.
     bool trusted = false;
 
     bool describes(const struct stat &status) const {
@@ -525,7 +539,9 @@ LocalDesktopCodingBridgeSessionRecencySource::hasConversationEvents(const QStrin
         scan.modified = status.st_mtim;
         scan.changed = status.st_ctim;
         const qint64 stamped = std::max(nanoseconds(status.st_mtim), nanoseconds(status.st_ctim));
-        scan.trusted = stamped + m_scans->timestampGranularity < scanStart;
+        const qint64 window = std::max({m_scans->timestampGranularity, impliedGranularity(status.st_mtim),
+                                        impliedGranularity(status.st_ctim)});
+        scan.trusted = stamped + window <= scanStart;
     } else {
         // Cut short while reading: never take this state for the file's final one.
         scan.modified = {};

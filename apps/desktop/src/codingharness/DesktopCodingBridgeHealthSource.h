@@ -131,12 +131,14 @@ private:
 // being written at its end).
 class LocalDesktopCodingBridgeSessionRecencySource final : public DesktopCodingBridgeSessionRecencySource {
 public:
-    // `timestampGranularity`: how coarse the file system's timestamps may be. A log whose timestamps are not
-    // older than that when it is scanned is read again in full the next time even if it looks unchanged,
-    // since a same-size rewrite within one timestamp tick would not show (two seconds cover file systems
-    // with whole-second or two-second times; on local Linux file systems zero would do).
+    // `timestampGranularity`: the least granularity assumed for file times. A log whose times were not older
+    // than their granularity when it was scanned is read again in full the next time even if it looks
+    // unchanged, since a same-size rewrite within one timestamp tick would not show. The granularity is also
+    // inferred from each time (a time in whole seconds is taken to be two-second granular), so the default of
+    // zero is safe on file systems with coarse times and costs nothing on those that keep nanoseconds.
     explicit LocalDesktopCodingBridgeSessionRecencySource(
-        QString stateDirectory, std::chrono::milliseconds timestampGranularity = std::chrono::seconds(2));
+        QString stateDirectory,
+        std::chrono::milliseconds timestampGranularity = std::chrono::milliseconds(0));
     ~LocalDesktopCodingBridgeSessionRecencySource() override;
     LocalDesktopCodingBridgeSessionRecencySource(LocalDesktopCodingBridgeSessionRecencySource &&) noexcept;
     LocalDesktopCodingBridgeSessionRecencySource &

@@ -415,6 +415,22 @@ TEST_F(IncrementalScan, AnUnchangedLogIsNotReadOnceItsTimestampsAreInThePast) {
     EXPECT_EQ(readSince(before), 0u);
 }
 
+TEST_F(IncrementalScan, ALogWithWholeSecondTimesIsReadAgainWhileTheyAreRecent) {
+    // Whole-second times suggest a file system that keeps no more: two seconds must pass before an unchanged
+    // status is trusted.
+    const QByteArray content = statusPadding(20'000);
+    writeFile(log(), content);
+    const QDateTime whole = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
+    setModificationTime(log(), whole);
+    ASSERT_EQ(QFileInfo(log()).lastModified().toMSecsSinceEpoch() % 1000, 0);
+    EXPECT_EQ(ask(), false);
+    waitUntilTimestampsArePast(log());
+    EXPECT_EQ(ask(), false);
+    const quint64 before = source.bytesRead();
+    EXPECT_EQ(ask(), false);
+    EXPECT_EQ(readSince(before), quint64(content.size())) << "trusted a whole-second time at once";
+}
+
 TEST_F(IncrementalScan, ASameSizeRewriteOfATrustedLogIsNoticed) {
     const QByteArray without = "{\"kind\":\"status\",\"x\":1}\n";
     const QByteArray with = "{\"kind\":\"result\",\"x\":1}\n";
@@ -428,7 +444,7 @@ TEST_F(IncrementalScan, ASameSizeRewriteOfATrustedLogIsNoticed) {
 }
 
 TEST_F(IncrementalScan, ASameSizeRewriteRightAfterAScanIsNoticed) {
-    LocalDesktopCodingBridgeSessionRecencySource coarse(root()); // two-second granularity
+    LocalDesktopCodingBridgeSessionRecencySource coarse(root(), std::chrono::seconds(2));
     const QByteArray logs[] = {"{\"kind\":\"status\",\"x\":1}\n", "{\"kind\":\"error\",\"x\":22}\n",
                                "{\"kind\":\"errors\",\"x\":2}\n"};
     ASSERT_EQ(logs[0].size(), logs[1].size());
@@ -534,7 +550,7 @@ TEST_F(IncrementalScan, AgreesWithAFullReadOverRandomHistories) {
 
     const QStringList ids{u"a"_s, u"b"_s, u"c"_s, u"d"_s};
     LocalDesktopCodingBridgeSessionRecencySource trusting(root(), std::chrono::milliseconds(0));
-    LocalDesktopCodingBridgeSessionRecencySource cautious(root());
+    LocalDesktopCodingBridgeSessionRecencySource cautious(root(), std::chrono::seconds(2));
     QHash<QString, QByteArray> pendingTail; // the rest of a line cut by the previous append
 
     for (int step = 0; step < 600; ++step) {
