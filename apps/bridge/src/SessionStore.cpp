@@ -93,7 +93,12 @@ std::optional<SessionStore::Entry> SessionStore::loadSession(const QString &sess
     // The event log: complete lines are kept; a torn last line is cut off so later appends start clean.
     QFile events(folder.filePath(QString::fromLatin1(eventsFile)));
     std::optional<RepoSessionSummary> summaryFromEvents;
-    if (events.open(QIODevice::ReadWrite) && events.size() < maxEventsFileBytes) {
+    if (events.exists() && (!events.open(QIODevice::ReadWrite) || events.size() >= maxEventsFileBytes)) {
+        // A log we cannot read and repair would make its sequences start over: leave the session out.
+        qCWarning(lcSessions) << "session" << sessionID << "has an unusable event log; ignored";
+        return std::nullopt;
+    }
+    if (events.isOpen()) {
         const QByteArray contents = events.readAll();
         const qsizetype lastNewline = contents.lastIndexOf('\n');
         const qsizetype complete = lastNewline + 1;
