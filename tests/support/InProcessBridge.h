@@ -66,7 +66,8 @@ public:
     server::BridgeCounters counters() const;
 
     // Stops the server and starts a new one on the same state directory (sessions, token and certificate
-    // survive; the port may change). Returns false (and fails the test) when it cannot restart.
+    // survive; the port may change, counters start from zero, and server() is a new object: take it
+    // again). Returns false (and fails the test) when it cannot restart.
     bool restart();
     // Stops the server; the state directory stays until destruction.
     void stop();
