@@ -539,6 +539,37 @@ TEST_F(CodingViewModelBridgeTest, ABridgeKilledMidTurnIsReconnectedAndItsReplayI
         QTest::qWaitFor([&] { return !eventsOf(DesktopCodingEventKind::completed).isEmpty(); }, deadlineMs));
 }
 
+TEST_F(CodingViewModelBridgeTest, AConnectionLostUnderARunningTurnEndsSendingAndTheNextPollReconnects) {
+    start();
+    startFreshThread();
+    bridge.server().setChunkDelay(20ms);
+    sendPrompt(u"please explain the code"_s);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !eventsOf(DesktopCodingEventKind::assistantText).isEmpty(); },
+                                deadlineMs));
+    // The connection ends on our side; the turn keeps running on the bridge.
+    client->client().disconnect();
+    ASSERT_FALSE(client->isConnected());
+    ASSERT_TRUE(viewModel->isSending());
+    const int connectsBefore = client->connects;
+
+    ASSERT_TRUE(runTask(viewModel->refreshBridgeSessions()));
+    EXPECT_FALSE(viewModel->isSending());
+    const qsizetype failed = indexOf(u"Zad Ezarur dispatch failed"_s);
+    ASSERT_GE(failed, 0);
+    EXPECT_EQ(events()[failed].detail, BridgeClientError::connectionClosed().diagnosticText());
+    EXPECT_EQ(client->connects, connectsBefore + 1);
+    EXPECT_EQ(viewModel->bridgeRefreshError().value_or(QString()), QString());
+
+    // Resubscribed: the rest of the turn arrives, the part seen before is not repeated.
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !eventsOf(DesktopCodingEventKind::completed).isEmpty(); }, 30000));
+    EXPECT_EQ(eventsOf(DesktopCodingEventKind::assistantText).size(), 1);
+    const QString text = eventsOf(DesktopCodingEventKind::assistantText).first().summary;
+    EXPECT_TRUE(text.startsWith(u"I looked at "_s));
+    EXPECT_EQ(text.count(u"I looked at "_s), 1);
+    EXPECT_TRUE(text.endsWith(u" access.)"_s));
+}
+
 TEST_F(CodingViewModelBridgeTest, ASessionListWithoutAnswerTimesOut) {
     makeViewModel(DesktopCodingHarnessViewModel::sampleProjects(), 150'000'000); // 150 ms
     ASSERT_TRUE(runTask(viewModel->refreshBridgeHealth()));
