@@ -27,21 +27,32 @@ enum class Agent { claude, codex };
 enum class ThinkingEffort { low, medium, high, xhigh, max };
 enum class RepoAccessMode { watch, ask, propose, edit };
 // `auto_` is the case whose wire string is "auto" (a reserved word in C++).
-enum class AgentPermissionMode { ask, auto_, readOnly, acceptEdits, bypassPermissions, dangerouslyBypassPermissions };
+enum class AgentPermissionMode {
+    ask,
+    auto_,
+    readOnly,
+    acceptEdits,
+    bypassPermissions,
+    dangerouslyBypassPermissions
+};
 enum class TurnMode { build, ask };
 enum class ImageKind { sketch, screenshot, markup };
 enum class TurnState { received, working, done, cancelled };
 enum class RepoApprovalDecision { approved, denied };
 
 inline constexpr std::array<Agent, 2> allAgents{Agent::claude, Agent::codex};
-inline constexpr std::array<ThinkingEffort, 5> allThinkingEfforts{
-    ThinkingEffort::low, ThinkingEffort::medium, ThinkingEffort::high, ThinkingEffort::xhigh, ThinkingEffort::max};
-inline constexpr std::array<RepoAccessMode, 4> allRepoAccessModes{RepoAccessMode::watch, RepoAccessMode::ask,
-                                                                  RepoAccessMode::propose, RepoAccessMode::edit};
+inline constexpr std::array<ThinkingEffort, 5> allThinkingEfforts{ThinkingEffort::low, ThinkingEffort::medium,
+                                                                  ThinkingEffort::high, ThinkingEffort::xhigh,
+                                                                  ThinkingEffort::max};
+inline constexpr std::array<RepoAccessMode, 4> allRepoAccessModes{
+    RepoAccessMode::watch, RepoAccessMode::ask, RepoAccessMode::propose, RepoAccessMode::edit};
 inline constexpr std::array<AgentPermissionMode, 6> allAgentPermissionModes{
-    AgentPermissionMode::ask,         AgentPermissionMode::auto_,
-    AgentPermissionMode::readOnly,    AgentPermissionMode::acceptEdits,
-    AgentPermissionMode::bypassPermissions, AgentPermissionMode::dangerouslyBypassPermissions};
+    AgentPermissionMode::ask,
+    AgentPermissionMode::auto_,
+    AgentPermissionMode::readOnly,
+    AgentPermissionMode::acceptEdits,
+    AgentPermissionMode::bypassPermissions,
+    AgentPermissionMode::dangerouslyBypassPermissions};
 inline constexpr std::array<RepoApprovalDecision, 2> allRepoApprovalDecisions{RepoApprovalDecision::approved,
                                                                               RepoApprovalDecision::denied};
 
@@ -61,7 +72,9 @@ std::optional<Enum> fromRaw(const QString &raw);
 // Higher rank grants more: watch 0, ask 1, propose 2, edit 3.
 int rank(RepoAccessMode mode);
 // The identifier of an access mode is its wire string.
-inline QString id(RepoAccessMode mode) { return rawValue(mode); }
+inline QString id(RepoAccessMode mode) {
+    return rawValue(mode);
+}
 
 // Machine-readable error code of bridge error frames. Unknown codes are kept as received.
 class ErrorCode {
@@ -93,8 +106,7 @@ public:
     // The wire string of a known case; the received string itself for `unknown`.
     QString wireValue() const;
 
-    friend bool operator==(const ErrorCode &a, const ErrorCode &b)
-    {
+    friend bool operator==(const ErrorCode &a, const ErrorCode &b) {
         return a.m_known == b.m_known && (a.m_known.has_value() || a.m_unknown == b.m_unknown);
     }
 
@@ -285,11 +297,17 @@ struct RepoSessionEvent {
     Value value;
 
     template <typename Case>
-    const Case *as() const { return std::get_if<Case>(&value); }
+    const Case *as() const {
+        return std::get_if<Case>(&value);
+    }
     template <typename Case>
-    Case *as() { return std::get_if<Case>(&value); }
+    Case *as() {
+        return std::get_if<Case>(&value);
+    }
     template <typename Case>
-    bool is() const { return std::holds_alternative<Case>(value); }
+    bool is() const {
+        return std::holds_alternative<Case>(value);
+    }
     // The wire string of this event's "kind".
     QString kind() const;
 
@@ -367,14 +385,18 @@ struct ClientMessage {
     };
 
     using Value = std::variant<Auth, Turn, ListProjects, RegisterProject, ListRepoSessions, OpenRepoSession,
-                               SubscribeRepoSession, RepoMessage, RepoApprovalResponse, CancelRepoMessage, Cancel,
-                               Ping>;
+                               SubscribeRepoSession, RepoMessage, RepoApprovalResponse, CancelRepoMessage,
+                               Cancel, Ping>;
     Value value;
 
     template <typename Case>
-    const Case *as() const { return std::get_if<Case>(&value); }
+    const Case *as() const {
+        return std::get_if<Case>(&value);
+    }
     template <typename Case>
-    bool is() const { return std::holds_alternative<Case>(value); }
+    bool is() const {
+        return std::holds_alternative<Case>(value);
+    }
     // The wire string of this frame's "type".
     QString type() const;
 
@@ -456,9 +478,13 @@ struct BridgeMessage {
     Value value;
 
     template <typename Case>
-    const Case *as() const { return std::get_if<Case>(&value); }
+    const Case *as() const {
+        return std::get_if<Case>(&value);
+    }
     template <typename Case>
-    bool is() const { return std::holds_alternative<Case>(value); }
+    bool is() const {
+        return std::holds_alternative<Case>(value);
+    }
     // The wire string of this frame's "type".
     QString type() const;
 
