@@ -6,18 +6,40 @@
 
 #include "rirudez/bridgekit/BridgeClient.h"
 
+#include <QCoroTask>
+
 using namespace Qt::StringLiterals;
 
 namespace rirudez {
 
-RootView::RootView(QObject *parent) : RootView(&RootView::makeDefaultViewModel, parent) {}
+namespace {
 
-RootView::RootView(ViewModelFactory factory, QObject *parent)
-    : QObject(parent), m_factory(std::move(factory)), m_viewState(new DesktopCodingHarnessViewState(this)) {}
+// The screen's start-up task: the health refresh once, then the session list every poll interval until the
+// view model stops the loop or goes away. It holds the view model weakly.
+QCoro::Task<void> runStartupTask(QPointer<DesktopCodingHarnessViewModel> viewModel,
+                                 std::uint64_t pollInterval, std::shared_ptr<bool> running) {
+    *running = true;
+    if (viewModel)
+        co_await viewModel->refreshBridgeHealth();
+    if (viewModel)
+        co_await viewModel->runBridgeSessionDiscoveryLoop(pollInterval);
+    *running = false;
+}
+
+} // namespace
+
+RootView::RootView(QObject *parent)
+    : RootView(&RootView::makeDefaultViewModel,
+               std::chrono::nanoseconds(DesktopCodingHarnessViewModel::defaultPollIntervalNanoseconds),
+               parent) {}
+
+RootView::RootView(ViewModelFactory factory, std::chrono::nanoseconds pollInterval, QObject *parent)
+    : QObject(parent), m_factory(std::move(factory)), m_viewState(new DesktopCodingHarnessViewState(this)),
+      m_pollInterval(pollInterval) {}
 
 RootView::~RootView() {
     if (m_codingViewModel)
-        m_codingViewModel->stopBridgeSessionDiscovery();
+        m_codingViewModel->stopBridgeSessionDiscoveryLoop();
 }
 
 DesktopCodingHarnessViewModel *RootView::codingViewModel() {
@@ -36,7 +58,9 @@ void RootView::startInitialBridgeRefresh() {
     if (!m_viewState->beginInitialBridgeRefresh())
         return;
     ++m_bridgeRefreshStarts;
-    codingViewModel()->startBridgeSessionDiscovery();
+    // Runs detached; the task keeps only a weak reference to the view model.
+    runStartupTask(QPointer<DesktopCodingHarnessViewModel>(codingViewModel()),
+                   std::uint64_t(m_pollInterval.count()), m_startupTaskRunning);
 }
 
 std::unique_ptr<DesktopCodingHarnessViewModel> RootView::makeDefaultViewModel() {

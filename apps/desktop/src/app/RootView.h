@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QtQml/qqmlregistration.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -29,8 +30,11 @@ public:
 
     // The application's root view: the view model of `makeDefaultViewModel`.
     explicit RootView(QObject *parent = nullptr);
-    // A root view over another view model (tests wire one to an in-process bridge).
-    explicit RootView(ViewModelFactory factory, QObject *parent = nullptr);
+    // A root view over another view model (tests wire one to an in-process bridge, and poll more often so
+    // the polling ends promptly once the view model is gone).
+    explicit RootView(ViewModelFactory factory,
+                      std::chrono::nanoseconds pollInterval = std::chrono::nanoseconds(4'000'000'000),
+                      QObject *parent = nullptr);
     ~RootView() override;
 
     // The view model, created on first use and the same object ever after.
@@ -42,6 +46,9 @@ public:
     Q_INVOKABLE void startInitialBridgeRefresh();
     // How many times the polling was started (0 or 1).
     int bridgeRefreshStarts() const { return m_bridgeRefreshStarts; }
+    // True while the start-up task runs; it ends one poll interval after the view model is gone. Shared so it
+    // can be watched after the root view itself is destroyed.
+    std::shared_ptr<const bool> startupTaskRunning() const { return m_startupTaskRunning; }
 
     // The fixed collaborators: sample projects, the built-in catalogue, health and pairing sources and the
     // recency source on the bridge's default state directory for 127.0.0.1:8800, one bridge client on the
@@ -55,6 +62,8 @@ private:
     std::unique_ptr<DesktopCodingHarnessViewModel> m_codingViewModel;
     DesktopCodingHarnessViewState *m_viewState;
     int m_bridgeRefreshStarts = 0;
+    std::chrono::nanoseconds m_pollInterval;
+    std::shared_ptr<bool> m_startupTaskRunning = std::make_shared<bool>(false);
 };
 
 } // namespace rirudez

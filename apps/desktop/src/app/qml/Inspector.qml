@@ -156,6 +156,23 @@ Rectangle {
                     checked: inspector.vm ? inspector.vm.allowWeb : false
                     onToggled: inspector.vm.allowWeb = checked
                     Accessible.name: "Web"
+                    indicator: Rectangle {
+                        implicitWidth: 38
+                        implicitHeight: 22
+                        x: webSwitch.leftPadding
+                        y: parent.height / 2 - height / 2
+                        radius: 11
+                        color: webSwitch.checked ? HarnessPalette.teal : Qt.rgba(0, 0, 0, 0.18)
+                        Rectangle {
+                            x: webSwitch.checked ? parent.width - width - 2 : 2
+                            y: 2
+                            width: 18
+                            height: 18
+                            radius: 9
+                            color: "white"
+                            Behavior on x { NumberAnimation { duration: 120 } }
+                        }
+                    }
                 }
             }
 

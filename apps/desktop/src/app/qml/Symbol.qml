@@ -16,6 +16,6 @@ Image {
     fillMode: Image.PreserveAspectFit
     smooth: true
     asynchronous: false
-    cache: true
+    cache: false
     source: name.length > 0 ? "image://symbol/" + name + "/" + String(color).substring(1) : ""
 }

@@ -61,21 +61,27 @@ protected:
         ASSERT_TRUE(bridge->isRunning());
         const QString state = bridge->stateDirectory();
         const int port = bridge->port();
-        rootView = std::make_unique<RootView>([state, port] {
-            return makeViewModel(state, port, DesktopCodingHarnessViewModel::sampleProjects(),
-                                 DesktopCodingHarnessViewModel::fallbackModelCatalog());
-        });
+        rootView = std::make_unique<RootView>(
+            [state, port] {
+                return makeViewModel(state, port, DesktopCodingHarnessViewModel::sampleProjects(),
+                                     DesktopCodingHarnessViewModel::fallbackModelCatalog());
+            },
+            testing::testPollInterval);
         screen = std::make_unique<ScreenHarness>(*rootView, 1280, 820);
         ASSERT_NE(screen->window(), nullptr);
         vm = rootView->codingViewModel();
         // The start-up refresh loads the bridge's projects and selects the demo project.
         ASSERT_TRUE(waitUntil([&] { return vm->selectedProjectID() == bridge->demoProjectID(); }, 10s))
             << vm->bridgeRefreshError().value_or(u"no error"_s).toStdString();
+        // The tests drive the conversation themselves: no later poll mirrors the bridge's sessions into the
+        // selection (a poll brings a recently active session forward and applies a bound thread's bridge
+        // settings to the composer).
+        vm->stopBridgeSessionDiscoveryLoop();
         screen->settle();
     }
     void TearDown() override {
         screen.reset();
-        rootView.reset();
+        testing::destroyRootView(rootView);
         bridge.reset();
     }
     virtual std::chrono::milliseconds chunkDelay() const { return 0ms; }
@@ -362,13 +368,16 @@ TEST_F(ConnectedScreenTest, ShowingTheScreenAgainDoesNotRestartPolling) {
 TEST(DisconnectedScreenTest, SubtitleWithNothingSelectedIsThePermissionAlone) {
     QTemporaryDir emptyState; // no token: every refresh fails without touching the network
     const QString state = emptyState.path();
-    RootView rootView([state] {
-        DesktopCodingModelCatalog noModels;
-        noModels.insert(DesktopCodingAgent::codex, {});
-        return makeViewModel(state, 9, {}, noModels);
-    });
-    ScreenHarness screen(rootView, 1200, 800);
-    DesktopCodingHarnessViewModel *vm = rootView.codingViewModel();
+    auto rootView = std::make_unique<RootView>(
+        [state] {
+            DesktopCodingModelCatalog noModels;
+            noModels.insert(DesktopCodingAgent::codex, {});
+            return makeViewModel(state, 9, {}, noModels);
+        },
+        testing::testPollInterval);
+    auto screenHarness = std::make_unique<ScreenHarness>(*rootView, 1200, 800);
+    ScreenHarness &screen = *screenHarness;
+    DesktopCodingHarnessViewModel *vm = rootView->codingViewModel();
     ASSERT_FALSE(vm->selectedProject().has_value());
     ASSERT_FALSE(vm->selectedModel().has_value());
     EXPECT_EQ(text(screen.find(u"sessionSubtitle"_s)), rawValue(vm->selectedPermission()));
@@ -388,6 +397,8 @@ TEST(DisconnectedScreenTest, SubtitleWithNothingSelectedIsThePermissionAlone) {
         QAccessible::queryAccessibleInterface(screen.find(u"conversationStream"_s));
     ASSERT_NE(stream, nullptr);
     EXPECT_EQ(stream->text(QAccessible::Name), u"Coding session conversation"_s);
+    screenHarness.reset();
+    testing::destroyRootView(rootView);
 }
 
 } // namespace

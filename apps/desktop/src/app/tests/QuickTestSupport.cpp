@@ -47,7 +47,11 @@ ScreenHarness::~ScreenHarness() {
     if (m_window)
         m_window->close();
     m_engine.reset();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    // The scene graph releases its textures through deferred deletes.
+    for (int round = 0; round < 3; ++round) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+    }
 }
 
 static void collect(QQuickItem *item, const QString &name, QList<QQuickItem *> &found, bool onlyVisible) {
@@ -126,11 +130,33 @@ bool ScreenHarness::grab(const QString &path) {
     return m_window && m_window->grabWindow().save(path);
 }
 
+void destroyRootView(std::unique_ptr<RootView> &rootView) {
+    if (!rootView)
+        return;
+    const std::shared_ptr<const bool> running = rootView->startupTaskRunning();
+    rootView.reset();
+    EXPECT_TRUE(waitUntil([&] { return !*running; })) << "the start-up task outlived its view model";
+}
+
 QString text(QQuickItem *item, const char *property) {
     return item ? item->property(property).toString() : QString();
 }
 
 } // namespace rirudez::testing
+
+// Leaks inside Qt that the screen tests cannot avoid: Qt Quick keeps the images of its pixmap cache and their
+// scene-graph textures referenced after the last window and engine are gone, and never frees them at exit.
+// Also the system libraries of the shared suppression list (fonts, GL, D-Bus).
+extern "C" const char *__lsan_default_suppressions() {
+    return "leak:libQt6Gui.so\n"
+           "leak:libQt6Quick.so\n"
+           "leak:libfontconfig\n"
+           "leak:libdbus\n"
+           "leak:libEGL\n"
+           "leak:libGLX\n"
+           "leak:libgallium\n"
+           "leak:swrast\n";
+}
 
 // One QGuiApplication for the whole test program (offscreen through QT_QPA_PLATFORM from CTest).
 int main(int argc, char **argv) {

@@ -51,6 +51,12 @@ private:
     QQuickWindow *m_window = nullptr;
 };
 
+// How often the screens under test poll the bridge's session list (the application polls every 4 s).
+inline constexpr std::chrono::milliseconds testPollInterval{100};
+
+// Destroys a root view and waits for its start-up task to end, so no polling task outlives the test.
+void destroyRootView(std::unique_ptr<RootView> &rootView);
+
 // The value of a QML property as a string / number / bool.
 QString text(QQuickItem *item, const char *property = "text");
 

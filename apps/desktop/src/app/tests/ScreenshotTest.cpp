@@ -46,21 +46,28 @@ TEST(ScreenshotTest, MainStatesAreWrittenAsPngsInTheLightPalette) {
     ASSERT_TRUE(bridge.isRunning());
     const QString state = bridge.stateDirectory();
     const int port = bridge.port();
-    RootView rootView([state, port] {
-        auto health = std::make_shared<LocalDesktopCodingBridgeHealthSource>(state, u"127.0.0.1"_s, port);
-        auto pairing = std::make_shared<LocalDesktopCodingBridgeHealthSource>(state, u"127.0.0.1"_s, port);
-        auto recency = std::make_shared<LocalDesktopCodingBridgeSessionRecencySource>(state);
-        auto client = std::make_shared<DesktopCodingBridgeClientAdapter>(std::make_shared<BridgeClient>());
-        return std::make_unique<DesktopCodingHarnessViewModel>(
-            DesktopCodingHarnessViewModel::sampleProjects(),
-            DesktopCodingHarnessViewModel::fallbackModelCatalog(), health, pairing, recency, client);
-    });
+    auto rootView = std::make_unique<RootView>(
+        [state, port] {
+            auto health = std::make_shared<LocalDesktopCodingBridgeHealthSource>(state, u"127.0.0.1"_s, port);
+            auto pairing =
+                std::make_shared<LocalDesktopCodingBridgeHealthSource>(state, u"127.0.0.1"_s, port);
+            auto recency = std::make_shared<LocalDesktopCodingBridgeSessionRecencySource>(state);
+            auto client =
+                std::make_shared<DesktopCodingBridgeClientAdapter>(std::make_shared<BridgeClient>());
+            return std::make_unique<DesktopCodingHarnessViewModel>(
+                DesktopCodingHarnessViewModel::sampleProjects(),
+                DesktopCodingHarnessViewModel::fallbackModelCatalog(), health, pairing, recency, client);
+        },
+        testing::testPollInterval);
     constexpr int width = 1440;
     constexpr int height = 900;
-    ScreenHarness screen(rootView, width, height);
+    auto screenHarness = std::make_unique<ScreenHarness>(*rootView, width, height);
+    ScreenHarness &screen = *screenHarness;
     ASSERT_NE(screen.window(), nullptr);
-    DesktopCodingHarnessViewModel *vm = rootView.codingViewModel();
+    DesktopCodingHarnessViewModel *vm = rootView->codingViewModel();
     ASSERT_TRUE(waitUntil([&] { return vm->selectedProjectID() == bridge.demoProjectID(); }, 10s));
+    // One refresh is enough for the pictures; no later poll moves the selection.
+    vm->stopBridgeSessionDiscoveryLoop();
 
     const QString dir = screenshotDirectory();
     auto shoot = [&](const QString &name) {
@@ -90,6 +97,10 @@ TEST(ScreenshotTest, MainStatesAreWrittenAsPngsInTheLightPalette) {
     vm->setPromptText(u"Clean up and delete the build folder"_s);
     vm->requestSendPrompt();
     ASSERT_TRUE(waitUntil([&] { return !vm->pendingApprovals().isEmpty(); }, 15s));
+    ASSERT_TRUE(waitUntil([&] {
+        return screen.isOnScreen(u"approveButton"_s) &&
+               !screen.find(u"conversationStream"_s)->property("autoScrolling").toBool();
+    }));
     shoot(u"03-approval"_s);
     ASSERT_TRUE(screen.click(u"approveButton"_s));
     ASSERT_TRUE(waitUntil([&] { return !vm->isSending(); }, 15s));
@@ -103,7 +114,10 @@ TEST(ScreenshotTest, MainStatesAreWrittenAsPngsInTheLightPalette) {
     QImage collapsed = shoot(u"05-rails-collapsed"_s);
     EXPECT_TRUE(near(collapsed.pixelColor(26, height - 20), rail));
     EXPECT_TRUE(near(collapsed.pixelColor(width - 26, height - 20), inspector));
-    EXPECT_TRUE(near(collapsed.pixelColor(80, 120), centre));
+    EXPECT_TRUE(near(collapsed.pixelColor(62, height / 2), centre));
+
+    screenHarness.reset();
+    testing::destroyRootView(rootView);
 }
 
 } // namespace
