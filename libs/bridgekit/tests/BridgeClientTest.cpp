@@ -6,6 +6,7 @@
 
 #include "rirudez/bridgekit/BridgeClient.h"
 
+#include <QTcpServer>
 #include <QUuid>
 
 #include <gtest/gtest.h>
@@ -99,6 +100,25 @@ TEST_F(BridgeClientTest, ConnectWithUnusableHostIsBadURL) {
     broken.host = u"no such/host"_s;
     expectClientError(runTask(client.connect(broken)), BridgeClientError::badURL());
     EXPECT_FALSE(client.hasSocket());
+}
+
+TEST(BridgeClientWithoutPeer, NothingListeningIsATransportError) {
+    ensureCoreApplication();
+    // A port that was free a moment ago: nothing answers there.
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    const Pairing nowhere{u"127.0.0.1"_s, probe.serverPort(), u"token"_s, QString(64, u'a')};
+    probe.close();
+
+    BridgeClient client;
+    const auto connected = runTask(client.connect(nowhere));
+    const auto error = connected.errorAs<TransportError>();
+    ASSERT_TRUE(error.has_value()) << connected.describe();
+    EXPECT_EQ(error->kind(), TransportError::Kind::connectionFailed) << error->diagnosticText().toStdString();
+    EXPECT_FALSE(client.isReceiving());
+
+    const auto probed = runTask(probeBridgeHealth(nowhere));
+    EXPECT_TRUE(probed.errorAs<TransportError>().has_value()) << probed.describe();
 }
 
 TEST_F(BridgeClientTest, ConnectReturnsHelloAndStartsReceiving) {

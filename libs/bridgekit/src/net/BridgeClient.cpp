@@ -167,17 +167,33 @@ void BridgeClient::onSocketConnected() {
 void BridgeClient::onSocketEnded() {
     switch (m_phase) {
     case Phase::opening:
+    case Phase::awaitingFirstFrame: {
         m_phase = Phase::ended;
-        if (auto waiter = std::exchange(m_openWaiter, nullptr)) {
-            waiter->fail(socketFailure(m_socket));
+        // Qt announces the end of the connection before it reports why (the socket's error comes after the
+        // state change), so the waiters of connect() are failed one event-loop turn later, when the cause is
+        // known. They are taken out now: whatever happens meanwhile (disconnect, destruction), this is the
+        // one place that resumes them.
+        QPointer<QWebSocket> socket = m_socket;
+        auto openWaiter = std::exchange(m_openWaiter, nullptr);
+        auto firstFrameWaiter = std::exchange(m_firstFrameWaiter, nullptr);
+        auto failLater = [socket, openWaiter, firstFrameWaiter] {
+            const TransportError failure =
+                socket ? socketFailure(socket)
+                       : TransportError(TransportError::Kind::connectionLost, u"the connection ended"_s);
+            if (openWaiter) {
+                openWaiter->fail(failure);
+            }
+            if (firstFrameWaiter) {
+                firstFrameWaiter->fail(failure);
+            }
+        };
+        if (QCoreApplication *app = QCoreApplication::instance()) {
+            QMetaObject::invokeMethod(app, failLater, Qt::QueuedConnection);
+        } else {
+            failLater();
         }
         break;
-    case Phase::awaitingFirstFrame:
-        m_phase = Phase::ended;
-        if (auto waiter = std::exchange(m_firstFrameWaiter, nullptr)) {
-            waiter->fail(socketFailure(m_socket));
-        }
-        break;
+    }
     case Phase::receiving:
         endReceiving();
         failAllWaiters(std::make_exception_ptr(BridgeClientError::connectionClosed()));
