@@ -105,6 +105,8 @@ Item {
                     text: "Approve"
                     icon.source: "image://symbol/checkmark/ffffffff"
                     icon.color: "transparent"
+                    icon.width: 14
+                    icon.height: 14
                     palette.button: HarnessPalette.teal
                     palette.buttonText: "white"
                     onClicked: row.vm.requestRespondToApproval(row.approvalID, "approved")
@@ -114,8 +116,18 @@ Item {
                     text: "Deny"
                     icon.source: "image://symbol/xmark/" + String(HarnessPalette.red).substring(1)
                     icon.color: "transparent"
+                    icon.width: 14
+                    icon.height: 14
                     palette.button: HarnessPalette.panelStrong
                     palette.buttonText: HarnessPalette.red
+                    background: Rectangle {
+                        implicitWidth: 90
+                        implicitHeight: 34
+                        radius: 6
+                        color: parent.down ? Qt.rgba(0.91, 0.19, 0.13, 0.12) : HarnessPalette.panelStrong
+                        border.color: Qt.rgba(0.91, 0.19, 0.13, 0.5)
+                        border.width: 1
+                    }
                     onClicked: row.vm.requestRespondToApproval(row.approvalID, "denied")
                 }
             }

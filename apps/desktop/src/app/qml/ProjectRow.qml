@@ -50,7 +50,7 @@ AbstractButton {
             Text {
                 objectName: "projectStatus"
                 width: parent.width
-                text: (row.branch.length > 0 ? row.branch + " " : "") + (row.hasUncommittedChanges ? "dirty" : "clean")
+                text: row.project.statusLine || ""
                 elide: Text.ElideRight
                 color: HarnessPalette.sidebarFaint
                 font.pixelSize: 11
