@@ -1,0 +1,139 @@
+// The screen's own rules in C++: the activity line's plural, the subtitle, the symbol table against the
+// bundled icons and against every symbol name the QML files use, and the transcript and picker toggles.
+
+#include "DesktopCodingHarnessViewState.h"
+#include "HarnessSymbols.h"
+#include "SymbolImageProvider.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace rirudez {
+namespace {
+
+struct CountCase {
+    int count;
+    const char *line;
+};
+
+class ActivityCountLineTest : public ::testing::TestWithParam<CountCase> {};
+
+TEST_P(ActivityCountLineTest, CountsBridgeEventsWithAPluralUnlessOne) {
+    DesktopCodingHarnessViewState state;
+    EXPECT_EQ(state.activityCountLine(GetParam().count), QString::fromUtf8(GetParam().line));
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, ActivityCountLineTest,
+                         ::testing::Values(CountCase{1, "1 bridge event"}, CountCase{2, "2 bridge events"},
+                                           CountCase{0, "0 bridge events"},
+                                           CountCase{11, "11 bridge events"}));
+
+TEST(DesktopCodingHarnessViewStateTest, SubtitleDropsAbsentPartsAndJoinsWithSlashes) {
+    DesktopCodingHarnessViewState state;
+    EXPECT_EQ(state.sessionSubtitle(u"demo"_s, u"gpt-5.5"_s, u"auto"_s), u"demo / gpt-5.5 / auto"_s);
+    EXPECT_EQ(state.sessionSubtitle({}, u"gpt-5.5"_s, u"ask"_s), u"gpt-5.5 / ask"_s);
+    EXPECT_EQ(state.sessionSubtitle({}, {}, u"bypass_permissions"_s), u"bypass_permissions"_s);
+}
+
+TEST(DesktopCodingHarnessViewStateTest, TogglingAPickerOpensClosesOrReplacesIt) {
+    DesktopCodingHarnessViewState state;
+    state.toggleComposerPicker(u"model"_s);
+    EXPECT_EQ(state.composerPicker(), u"model"_s);
+    state.toggleComposerPicker(u"thinking"_s);
+    EXPECT_EQ(state.composerPicker(), u"thinking"_s);
+    state.toggleComposerPicker(u"thinking"_s);
+    EXPECT_EQ(state.composerPicker(), QString());
+    state.toggleTranscript(u"e1"_s);
+    EXPECT_TRUE(state.showsTranscript(u"e1"_s));
+    state.toggleTranscript(u"e1"_s);
+    EXPECT_FALSE(state.showsTranscript(u"e1"_s));
+    EXPECT_TRUE(state.beginInitialBridgeRefresh());
+    EXPECT_FALSE(state.beginInitialBridgeRefresh());
+}
+
+// Every symbol of the table exists as a bundled icon and draws something in the requested colour.
+class SymbolTableTest : public ::testing::TestWithParam<QString> {};
+
+TEST_P(SymbolTableTest, DrawsTheBundledIconInTheRequestedColour) {
+    const auto symbol = HarnessSymbols::lookup(GetParam());
+    ASSERT_TRUE(symbol.has_value());
+    ASSERT_TRUE(QFile::exists(HarnessSymbols::resourceFolder() + u'/' + symbol->file))
+        << symbol->file.toStdString();
+    SymbolImageProvider provider;
+    QSize size;
+    const QImage image = provider.requestImage(GetParam() + u"/ffe8301f"_s, &size, QSize(32, 32));
+    EXPECT_EQ(size, QSize(32, 32));
+    int inked = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            if (pixel.alpha() == 255) {
+                ++inked;
+                // Premultiplied blending of overlapping strokes may round a channel by one.
+                EXPECT_LE(std::abs(pixel.red() - 0xe8) + std::abs(pixel.green() - 0x30) +
+                              std::abs(pixel.blue() - 0x1f),
+                          3)
+                    << pixel.name().toStdString();
+            }
+        }
+    }
+    EXPECT_GT(inked, 10);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SymbolTableTest, ::testing::ValuesIn(HarnessSymbols::names()),
+                         [](const ::testing::TestParamInfo<QString> &testInfo) {
+                             QString name = testInfo.param;
+                             return name.replace(u'.', u'_').toStdString();
+                         });
+
+TEST(SymbolTableTest, EveryFilledSymbolFillsMoreThanItsOutline) {
+    SymbolImageProvider provider;
+    auto inked = [&](const QString &name) {
+        QSize size;
+        const QImage image = provider.requestImage(name + u"/ff000000"_s, &size, QSize(32, 32));
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                count += image.pixelColor(x, y).alpha() > 128;
+        return count;
+    };
+    EXPECT_GT(inked(u"folder.fill"_s), inked(u"folder"_s) + 50);
+    EXPECT_EQ(HarnessSymbols::lookup(u"no.such.symbol"_s), std::nullopt);
+}
+
+// Every literal symbol name in the QML files is one the table knows (a missing one draws nothing).
+TEST(SymbolTableTest, EverySymbolNameTheScreenUsesIsInTheTable) {
+    const QDir qmlDir(QStringLiteral(RIRUDEZ_APP_QML_DIR));
+    const QStringList files = qmlDir.entryList({u"*.qml"_s}, QDir::Files);
+    ASSERT_FALSE(files.isEmpty());
+    const QRegularExpression quoted(uR"re("([a-z0-9]+(?:\.[a-z0-9]+)+)")re"_s);
+    int checked = 0;
+    for (const QString &file : files) {
+        QFile source(qmlDir.filePath(file));
+        ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(source.readAll());
+        for (const QString &line : text.split(u'\n')) {
+            if (!line.contains(u"symbol"_s) && !line.contains(u"name:"_s) &&
+                !line.contains(u"image://symbol/"_s))
+                continue;
+            auto matches = quoted.globalMatch(line);
+            while (matches.hasNext()) {
+                const QString name = matches.next().captured(1);
+                if (name.endsWith(u".qml"_s))
+                    continue;
+                ++checked;
+                EXPECT_TRUE(HarnessSymbols::lookup(name).has_value())
+                    << file.toStdString() << ": " << name.toStdString();
+            }
+        }
+    }
+    EXPECT_GT(checked, 20);
+}
+
+} // namespace
+} // namespace rirudez
