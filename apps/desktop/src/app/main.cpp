@@ -3,6 +3,7 @@
 
 #include "RootView.h"
 #include "SymbolImageProvider.h"
+#include "TurnImageProvider.h"
 
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
@@ -26,6 +27,7 @@ int main(int argc, char *argv[]) {
     QQmlApplicationEngine engine;
     engine.addImportPath(u"qrc:/qt/qml"_s);
     engine.addImageProvider(u"symbol"_s, new rirudez::SymbolImageProvider);
+    engine.addImageProvider(u"turnimage"_s, new rirudez::TurnImageProvider(rootView.codingViewModel()));
     engine.setInitialProperties({{u"rootView"_s, QVariant::fromValue(static_cast<QObject *>(&rootView))}});
     const QUrl mainUrl(u"qrc:/qt/qml/Rirudez/Desktop/Main.qml"_s);
     QObject::connect(

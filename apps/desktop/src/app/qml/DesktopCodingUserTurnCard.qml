@@ -12,7 +12,7 @@ Item {
     property string summary
     property int imageCount
     property var createdAt
-    readonly property bool showsTranscript: st ? (st.transcriptEventIDs, st.showsTranscript(eventID)) : false
+    readonly property bool showsTranscript: st ? st.transcriptEventIDs.indexOf(eventID) >= 0 : false
 
     objectName: "userTurnCard"
     implicitHeight: frame.implicitHeight + 8
@@ -91,7 +91,8 @@ Item {
                         required property int index
                         width: Math.min(column.width, 520)
                         fillMode: Image.PreserveAspectFit
-                        asynchronous: true
+                        asynchronous: false
+                        cache: false
                         source: "image://turnimage/" + card.eventID + "/" + index
                     }
                 }

@@ -17,7 +17,7 @@ Item {
     readonly property var style: st ? st.eventStyleMap(kind) : ({ symbol: "", name: "", tint: "black" })
     readonly property bool isAssistant: kind === "assistantText" || kind === "completed"
     // The pending approval shown on this row, re-read whenever the pending list changes.
-    readonly property string approvalID: vm && st ? (st.approvalRevision, vm.pendingApprovalForEventID(eventID).id || "") : ""
+    readonly property string approvalID: vm && st && st.approvalRevision >= 0 ? (vm.pendingApprovalForEventID(eventID).id || "") : ""
 
     objectName: "eventRow"
     implicitHeight: content.implicitHeight + 8

@@ -16,6 +16,8 @@
 
 #include <QAbstractItemModel>
 #include <QAccessible>
+#include <QBuffer>
+#include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -349,6 +351,51 @@ TEST_F(ConnectedScreenTest, ProjectAndThreadRowsSelectAndTheInspectorWritesTheCo
     // The selected thread keeps the settings.
     EXPECT_EQ(vm->selectedThread()->permission, AgentPermissionMode::bypassPermissions);
     EXPECT_EQ(vm->selectedThread()->agent, DesktopCodingAgent::claude);
+}
+
+TEST_F(ConnectedScreenTest, AUserTurnWithImagesIsACardThatTogglesBetweenImageAndTranscript) {
+    send(u"plain prompt"_s);
+    ASSERT_TRUE(waitForTurnEnd());
+    const QString sessionID = vm->selectedThread()->bridgeSessionID.value_or(QString());
+    ASSERT_FALSE(sessionID.isEmpty());
+    // A turn started on the tablet: a user message with a sketch, streamed by the bridge.
+    QImage sketch(40, 20, QImage::Format_ARGB32);
+    sketch.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    sketch.save(&buffer, "PNG");
+    const QString b64 = QString::fromLatin1(png.toBase64());
+    vm->handleBridgeMessage(BridgeMessage{BridgeMessage::RepoEvent{
+        sessionID, 100000,
+        RepoSessionEvent{RepoSessionEvent::UserMessage{
+            u"tablet-1"_s, u"Draw the layout"_s, {TurnImage{ImageKind::sketch, b64}}}}}});
+    screen->settle();
+    ASSERT_TRUE(waitUntil([&] { return screen->isOnScreen(u"userTurnCard"_s) && !autoScrolling(); }));
+    // A user message without images stays an ordinary row.
+    EXPECT_EQ(screen->findAll(u"userTurnCard"_s).size(), 1);
+    EXPECT_EQ(text(screen->find(u"cardLabel"_s)), u"iPad crop"_s);
+    EXPECT_EQ(text(screen->find(u"transcriptToggle"_s), "symbol"), u"text.viewfinder"_s);
+    EXPECT_EQ(text(screen->find(u"transcriptToggle"_s), "helpText"), u"Show transcribed text"_s);
+    QQuickItem *images = screen->find(u"cardImages"_s);
+    ASSERT_TRUE(images && images->isVisible());
+    // The attached image is decoded and shown at its aspect ratio.
+    ASSERT_TRUE(waitUntil([&] {
+        for (QQuickItem *child : images->childItems()) {
+            if (child->property("status").toInt() == 1 /* Image.Ready */)
+                return true;
+        }
+        return false;
+    }));
+
+    ASSERT_TRUE(screen->click(u"transcriptToggle"_s));
+    EXPECT_EQ(text(screen->find(u"cardLabel"_s)), u"Transcript"_s);
+    EXPECT_EQ(text(screen->find(u"transcriptText"_s)), u"Draw the layout"_s);
+    EXPECT_EQ(text(screen->find(u"transcriptToggle"_s), "symbol"), u"photo"_s);
+    EXPECT_EQ(text(screen->find(u"transcriptToggle"_s), "helpText"), u"Show iPad crop"_s);
+    EXPECT_FALSE(screen->find(u"cardImages"_s)->isVisible());
+    ASSERT_TRUE(screen->click(u"transcriptToggle"_s));
+    EXPECT_EQ(text(screen->find(u"cardLabel"_s)), u"iPad crop"_s);
 }
 
 TEST_F(ConnectedScreenTest, ShowingTheScreenAgainDoesNotRestartPolling) {

@@ -1,6 +1,7 @@
 #include "QuickTestSupport.h"
 
 #include "SymbolImageProvider.h"
+#include "TurnImageProvider.h"
 
 #include <QDeadlineTimer>
 #include <QGuiApplication>
@@ -31,6 +32,7 @@ ScreenHarness::ScreenHarness(RootView &rootView, int width, int height)
     : m_engine(std::make_unique<QQmlApplicationEngine>()) {
     m_engine->addImportPath(u"qrc:/qt/qml"_s);
     m_engine->addImageProvider(u"symbol"_s, new SymbolImageProvider);
+    m_engine->addImageProvider(u"turnimage"_s, new TurnImageProvider(rootView.codingViewModel()));
     m_engine->setInitialProperties({{u"rootView"_s, QVariant::fromValue(static_cast<QObject *>(&rootView))}});
     m_engine->load(QUrl(u"qrc:/qt/qml/Rirudez/Desktop/Main.qml"_s));
     if (!m_engine->rootObjects().isEmpty())
