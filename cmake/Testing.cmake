@@ -11,9 +11,12 @@ function(rirudez_add_gtest name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
+  # The test environment goes through `env` as the test's launcher: gtest_discover_tests flattens an
+  # ENVIRONMENT property list into separate arguments, so only its first variable would reach the tests.
+  set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR
+    "env;QT_QPA_PLATFORM=offscreen;LSAN_OPTIONS=suppressions=${RIRUDEZ_LSAN_SUPPRESSIONS};ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1;${T_ENV}")
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${T_LABEL}" TIMEOUT ${T_TIMEOUT}
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LSAN_OPTIONS=suppressions=${RIRUDEZ_LSAN_SUPPRESSIONS};ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1;${T_ENV}")
+    PROPERTIES LABELS "${T_LABEL}" TIMEOUT ${T_TIMEOUT})
 endfunction()
