@@ -36,7 +36,7 @@ struct BridgeServerOptions {
     quint16 port = 8800;                         // 0 picks a free port
     QString name;                                // empty: "Zad Ezarur on <host name>"
     QList<Agent> agents{Agent::claude, Agent::codex};
-    std::chrono::milliseconds chunkDelay{40};     // pause between two steps of the demo agent
+    std::chrono::microseconds chunkDelay{40'000}; // pause between two steps of the demo agent
     qint64 maxFrameBytes = 8 << 20;               // larger client frames are refused
     std::chrono::milliseconds authTimeout{10000}; // a WebSocket must authenticate within this time
     PairingCodes::Config pairing;
@@ -84,7 +84,7 @@ public:
     int connectionCount() const { return int(m_connections.size()); }
     bool hasRunningTurn(const QString &sessionID) const { return m_sessionTurns.contains(sessionID); }
 
-    void setChunkDelay(std::chrono::milliseconds delay) { m_options.chunkDelay = delay; }
+    void setChunkDelay(std::chrono::microseconds delay) { m_options.chunkDelay = delay; }
 
 Q_SIGNALS:
     // Emitted whenever a counter changed.

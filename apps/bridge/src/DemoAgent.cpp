@@ -1,5 +1,7 @@
 #include "DemoAgent.h"
 
+#include <algorithm>
+
 #include <QRegularExpression>
 #include <QSet>
 
@@ -164,9 +166,13 @@ QList<DemoStep> planDemoTurn(const DemoContext &context) {
         u"I looked at %1 for you. You asked: \"%2\". Here is how I would go about it: read the "
         u"code that is involved, make the smallest change that does the job, and run the tests so "
         u"nothing else breaks. "_s.arg(context.projectName, snippet(context.prompt, 80));
-    if (hasAny(words, {u"long", u"essay", u"detailed", u"detail"})) {
+    // A long answer runs three rounds over the topics; a marathon a hundred (some eleven thousand chunks).
+    const int rounds = hasAny(words, {u"marathon"})                                 ? 100
+                       : hasAny(words, {u"long", u"essay", u"detailed", u"detail"}) ? 3
+                                                                                    : 0;
+    if (rounds > 0) {
         int n = 1;
-        for (int round = 0; round < 3; ++round)
+        for (int round = 0; round < rounds; ++round)
             for (const QString &topic : longTopics)
                 answer += u"%1. Look at %2, and note what the change means for it. "_s.arg(n++).arg(topic);
     }
@@ -234,17 +240,22 @@ QList<DemoStep> planDemoTurn(const DemoContext &context) {
     return script;
 }
 
-DemoTurn::DemoTurn(QList<DemoStep> script, QString approvalPrefix, std::chrono::milliseconds stepDelay,
+DemoTurn::DemoTurn(QList<DemoStep> script, QString approvalPrefix, std::chrono::microseconds stepDelay,
                    QObject *parent)
-    : QObject(parent), m_queue(std::move(script)), m_approvalPrefix(std::move(approvalPrefix)) {
+    : QObject(parent), m_queue(std::move(script)), m_approvalPrefix(std::move(approvalPrefix)),
+      m_stepDelay(std::max(stepDelay, std::chrono::microseconds(0))) {
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
-    m_timer.setInterval(stepDelay);
+    // A delay below a millisecond ticks every millisecond and plays the steps that are due.
+    const auto interval = std::chrono::duration_cast<std::chrono::milliseconds>(m_stepDelay);
+    m_timer.setInterval(m_stepDelay.count() > 0 ? std::max(interval, std::chrono::milliseconds(1)) : interval);
     connect(&m_timer, &QTimer::timeout, this, &DemoTurn::tick);
 }
 
 void DemoTurn::start() {
     m_running = true;
+    m_paceClock.start();
+    m_playedSincePace = 0;
     scheduleNext();
 }
 
@@ -269,13 +280,31 @@ bool DemoTurn::answerApproval(const QString &approvalID, RepoApprovalDecision de
     m_pendingDenied.clear();
     m_queue = branch + m_queue;
     Q_EMIT event(RepoSessionEvent{RepoSessionEvent::ApprovalResolved{approvalID, decision}});
+    m_paceClock.start();
+    m_playedSincePace = 0;
     scheduleNext();
     return true;
 }
 
 void DemoTurn::tick() {
+    // The steps due since playing resumed, less those already played; at least one so that a late timer
+    // never stalls the turn, and at most a bounded burst after a long stall.
+    qint64 due = 1;
+    if (m_stepDelay.count() > 0) {
+        const qint64 elapsedMicroseconds = m_paceClock.nsecsElapsed() / 1000;
+        due = std::clamp<qint64>(elapsedMicroseconds / m_stepDelay.count() - m_playedSincePace, 1, 256);
+    }
+    for (qint64 i = 0; i < due; ++i) {
+        ++m_playedSincePace;
+        if (!playOne())
+            return;
+    }
+    scheduleNext();
+}
+
+bool DemoTurn::playOne() {
     if (!m_running || m_queue.isEmpty())
-        return;
+        return false;
     DemoStep step = m_queue.takeFirst();
     switch (step.kind) {
     case Kind::tool:
@@ -297,13 +326,13 @@ void DemoTurn::tick() {
         m_pendingDenied = step.ifDenied;
         Q_EMIT event(RepoSessionEvent{
             RepoSessionEvent::ApprovalRequested{id, m_approvalPrefix, step.method, step.text}});
-        return; // waits for answerApproval()
+        return false; // waits for answerApproval()
     }
     case Kind::fail:
         m_running = false;
         Q_EMIT event(RepoSessionEvent{RepoSessionEvent::Error{ErrorCode::agentFailed, step.text}});
         Q_EMIT finished(true);
-        return;
+        return false;
     case Kind::result: {
         m_running = false;
         TokenUsage usage = step.usage;
@@ -314,10 +343,10 @@ void DemoTurn::tick() {
             double(usage.inputTokens.value_or(0)) * 3e-6 + double(m_outputTokens) * 15e-6;
         Q_EMIT event(RepoSessionEvent{RepoSessionEvent::Result{step.text, usage}});
         Q_EMIT finished(false);
-        return;
+        return false;
     }
     }
-    scheduleNext();
+    return true;
 }
 
 } // namespace rirudez::server

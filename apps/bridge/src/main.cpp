@@ -87,7 +87,7 @@ int main(int argc, char **argv) {
                                          u"Print a fresh one-time numeric pairing code."_s);
     const QCommandLineOption pairLink(u"show-pair-link"_s, u"Print the pair link and its QR code."_s);
     const QCommandLineOption chunkDelay(
-        u"chunk-delay-ms"_s, u"Pause of the demo agent between two streamed steps (default: 40)."_s, u"MS"_s,
+        u"chunk-delay-ms"_s, u"Pause of the demo agent between two streamed steps, fractions allowed (default: 40)."_s, u"MS"_s,
         u"40"_s);
     const QCommandLineOption agents(u"agents"_s,
                                     u"Agents to serve, comma separated (default: claude,codex)."_s, u"LIST"_s,
@@ -110,12 +110,13 @@ int main(int argc, char **argv) {
         return 2;
     }
     options.port = quint16(portValue);
-    const int delay = parser.value(chunkDelay).toInt(&ok);
-    if (!ok || delay < 0) {
-        err << "--chunk-delay-ms: expected a number of milliseconds" << Qt::endl;
+    // Fractions stream faster than one step per millisecond: 0.5 plays 2,000 steps per second.
+    const double delay = parser.value(chunkDelay).toDouble(&ok);
+    if (!ok || !(delay >= 0) || delay > 3'600'000) {
+        err << "--chunk-delay-ms: expected a number of milliseconds (fractions allowed)" << Qt::endl;
         return 2;
     }
-    options.chunkDelay = std::chrono::milliseconds(delay);
+    options.chunkDelay = std::chrono::microseconds(qRound64(delay * 1000.0));
     options.agents.clear();
     for (const QString &name : parser.value(agents).split(u',', Qt::SkipEmptyParts)) {
         const auto agent = fromRaw<Agent>(name.trimmed());

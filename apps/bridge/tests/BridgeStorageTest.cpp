@@ -6,12 +6,15 @@
 #include "StateDirectory.h"
 #include "TerminalQr.h"
 
+#include "InProcessBridge.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSslCertificate>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <ZXing/ImageView.h>
 #include <ZXing/ReadBarcode.h>
@@ -276,6 +279,56 @@ TEST(DemoAgent, StandAloneTurnSkipsApprovalsItCannotAsk) {
         EXPECT_NE(step.kind, DemoStep::Kind::approval);
         EXPECT_FALSE(step.kind == DemoStep::Kind::tool && step.text.startsWith(u"Bash"_s));
     }
+}
+
+// Played faster than one step per millisecond, a turn plays several steps per tick: every step still comes
+// once and in order, a burst stops at an approval, and the turn finishes once.
+TEST(DemoAgent, SubMillisecondPacingPlaysEveryStepOnceAndStopsAtApprovals) {
+    rirudez::testing::ensureCoreApplication();
+    DemoContext context;
+    context.prompt = u"marathon deploy"_s;
+    context.projectName = u"Demo"_s;
+    context.messageID = u"m1"_s;
+    context.access = RepoAccessMode::edit;
+    const auto script = planDemoTurn(context);
+    // The text as played when the approval is granted: the approved branch comes in place of the request.
+    QString plannedText;
+    for (const auto &step : script) {
+        for (const auto &played : step.kind == DemoStep::Kind::approval ? step.ifApproved : QList{step}) {
+            if (played.kind == DemoStep::Kind::text)
+                plannedText += played.text;
+        }
+    }
+    ASSERT_GT(plannedText.size(), 50'000);
+
+    DemoTurn turn(script, u"m1"_s, std::chrono::microseconds(100));
+    QString played;
+    QStringList kinds;
+    int finishes = 0;
+    QObject::connect(&turn, &DemoTurn::event, [&](const RepoSessionEvent &event) {
+        if (const auto *text = event.as<RepoSessionEvent::AssistantText>())
+            played += text->text;
+        else
+            kinds.append(event.kind());
+    });
+    QObject::connect(&turn, &DemoTurn::finished, [&](bool failed) {
+        EXPECT_FALSE(failed);
+        ++finishes;
+    });
+    turn.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return turn.pendingApproval().has_value(); }, 20'000));
+    EXPECT_EQ(kinds.last(), u"approval_requested"_s);
+    const qsizetype textAtApproval = played.size();
+    for (int pass = 0; pass < 20; ++pass) // a burst or a timer that ran past the approval would add text
+        QCoreApplication::processEvents();
+    EXPECT_EQ(played.size(), textAtApproval);
+    ASSERT_TRUE(turn.answerApproval(*turn.pendingApproval(), RepoApprovalDecision::approved));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finishes > 0; }, 20'000));
+    for (int pass = 0; pass < 20; ++pass)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(finishes, 1);
+    EXPECT_EQ(played.toStdString(), plannedText.toStdString());
+    EXPECT_EQ(kinds.last(), u"result"_s);
 }
 
 TEST(TerminalQr, DrawnCodeScansBackToTheLink) {
