@@ -548,7 +548,11 @@ void DesktopCodingHarnessViewModel::notifyThreadEventsChanged(
         m_sessionThreadIndex = index;
         Q_EMIT sessionChanged();
     }
-    if (newEvent)
+    // Of the derived values only the visible turn count follows the events, and only a user message changes
+    // it. Announcing every event would have views re-read every derived value (model lists, the request
+    // draft) for each of the thousands of events a replay brings.
+    if (newEvent && m_visibleThreadIndex == index &&
+        m_threads[index].session.events.constLast().kind == DesktopCodingEventKind::userMessage)
         Q_EMIT derivedValuesChanged();
 }
 

@@ -304,6 +304,8 @@ QVariant DesktopCodingEventListModel::data(const QModelIndex &index, int role) c
     const DesktopCodingConversationFold &fold = m_viewModel->visibleFold();
     if (m_part == Part::chat && (role == SummaryRole || role == Qt::DisplayRole))
         return fold.chatSummary(events, index.row());
+    if (role == SummaryLengthRole)
+        return int(summaryAt(index.row()).size());
     const DesktopCodingEvent event =
         m_part == Part::chat ? fold.chatEvent(events, index.row()) : fold.activityEvent(events, index.row());
     switch (role) {
@@ -333,7 +335,16 @@ QHash<int, QByteArray> DesktopCodingEventListModel::roleNames() const {
     return {{IdRole, "eventID"},        {KindRole, "kind"},
             {KindNameRole, "kindName"}, {SummaryRole, "summary"},
             {DetailRole, "detail"},     {CreatedAtRole, "createdAt"},
-            {ImagesRole, "images"},     {ImageCountRole, "imageCount"}};
+            {ImagesRole, "images"},     {ImageCountRole, "imageCount"},
+            {SummaryLengthRole, "summaryLength"}};
+}
+
+QString DesktopCodingEventListModel::summaryAt(int row) const {
+    if (row < 0 || row >= rowCount())
+        return {};
+    const QList<DesktopCodingEvent> &events = m_viewModel->visibleSession().events;
+    const DesktopCodingConversationFold &fold = m_viewModel->visibleFold();
+    return m_part == Part::chat ? fold.chatSummary(events, row) : fold.activityEvent(events, row).summary;
 }
 
 void DesktopCodingEventListModel::beginRebuild() {
@@ -367,7 +378,7 @@ void DesktopCodingEventListModel::apply(const DesktopCodingConversationFold::Cha
     }
     if (m_part == Part::chat && change.chatRowChanged) {
         const QModelIndex changed = index(int(*change.chatRowChanged));
-        Q_EMIT dataChanged(changed, changed, {SummaryRole, Qt::DisplayRole, CreatedAtRole});
+        Q_EMIT dataChanged(changed, changed, {SummaryRole, Qt::DisplayRole, SummaryLengthRole, CreatedAtRole});
     }
 }
 

@@ -145,6 +145,9 @@ public:
         CreatedAtRole,
         ImagesRole, // list of {id, kind, b64PNG}
         ImageCountRole,
+        // The summary's length. Changes with the summary: a view that must not receive a growing text on every
+        // streamed piece follows this and reads the text through summaryAt() when it wants it.
+        SummaryLengthRole,
     };
     Q_ENUM(Role)
 
@@ -154,6 +157,8 @@ public:
     int rowCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
+    // The summary of a row (empty for a row that does not exist).
+    Q_INVOKABLE QString summaryAt(int row) const;
 
     // Called by the view model.
     void beginRebuild();

@@ -86,7 +86,9 @@ Item {
             required property int index
             required property string eventID
             required property string kind
-            required property string summary
+            // The summary itself is read through the model when shown: a streamed answer grows a word at a
+            // time, and handing the whole text to the row on every word would copy it each time.
+            required property int summaryLength
             required property string detail
             required property var createdAt
             required property int imageCount
@@ -100,7 +102,9 @@ Item {
                     st: stream.st
                     eventID: rowLoader.eventID
                     kind: rowLoader.kind
-                    summary: rowLoader.summary
+                    eventModel: list.model
+                    rowIndex: rowLoader.index
+                    summaryLength: rowLoader.summaryLength
                     detail: rowLoader.detail
                     createdAt: rowLoader.createdAt
                 }
@@ -112,7 +116,7 @@ Item {
                     st: stream.st
                     eventID: rowLoader.eventID
                     eventIndex: rowLoader.index
-                    summary: rowLoader.summary
+                    summary: list.model.summaryAt(rowLoader.index)
                     imageCount: rowLoader.imageCount
                     createdAt: rowLoader.createdAt
                 }
@@ -171,11 +175,30 @@ Item {
         interval: 20
         onTriggered: stream.scrollToBottom(stream.pendingAnimated)
     }
+    // Triggers within 20 ms of the first one share its scroll (a stream of thousands of pieces a second must
+    // not keep pushing the scroll back); an immediate scroll wins over an animated one.
     function requestScroll(animated) {
-        pendingAnimated = animated
-        scrollTimer.restart()
+        if (!scrollTimer.running) {
+            pendingAnimated = animated
+            scrollTimer.start()
+        } else if (!animated) {
+            pendingAnimated = false
+        }
+    }
+    // Whether the stream keeps to its bottom as rows grow (a streamed answer is laid out after its row was
+    // added): true until the user scrolls away from the bottom, and again once they scroll back to it.
+    property bool followsBottom: true
+    Connections {
+        target: list
+        function onMovementStarted() { stream.followsBottom = false }
+        function onMovementEnded() { stream.followsBottom = list.atYEnd }
+        function onContentHeightChanged() {
+            if (stream.followsBottom)
+                stream.requestScroll(true)
+        }
     }
     function scrollToBottom(animated) {
+        followsBottom = true
         scrollAnimation.stop()
         const from = list.contentY
         list.positionViewAtEnd()

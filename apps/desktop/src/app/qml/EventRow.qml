@@ -10,12 +10,36 @@ Item {
     property DesktopCodingHarnessViewState st
     property string eventID
     property string kind
-    property string summary
+    // The chat model and this row's place in it; the row reads its summary from there.
+    property QtObject eventModel
+    property int rowIndex: -1
+    property int summaryLength
     property string detail
     property var createdAt
 
     readonly property var style: st ? st.eventStyleMap(kind) : ({ symbol: "", name: "", tint: "black" })
     readonly property bool isAssistant: kind === "assistantText" || kind === "completed"
+    // The text on screen. Streamed assistant text grows by a word per event, up to thousands a second, and
+    // every change lays the whole Markdown text out again: while it grows it is read at most every 50 ms.
+    property string shownSummary
+    function readSummary() {
+        shownSummary = eventModel && rowIndex >= 0 ? eventModel.summaryAt(rowIndex) : ""
+    }
+    // A reused row may show another event (even of the same length) at the same place after a thread switch.
+    onRowIndexChanged: readSummary()
+    onEventIDChanged: readSummary()
+    onEventModelChanged: readSummary()
+    onSummaryLengthChanged: {
+        if (!isAssistant || shownSummary.length === 0)
+            readSummary()
+        else if (!textThrottle.running)
+            textThrottle.start()
+    }
+    Timer {
+        id: textThrottle
+        interval: 50
+        onTriggered: row.readSummary()
+    }
     // The pending approval shown on this row, re-read whenever the pending list changes.
     readonly property string approvalID: vm && st && st.approvalRevision >= 0 ? (vm.pendingApprovalForEventID(eventID).id || "") : ""
 
@@ -71,7 +95,7 @@ Item {
             TextEdit {
                 objectName: "eventSummary"
                 width: parent.width
-                text: row.summary
+                text: row.shownSummary
                 textFormat: row.isAssistant ? TextEdit.MarkdownText : TextEdit.PlainText
                 wrapMode: TextEdit.Wrap
                 readOnly: true

@@ -280,7 +280,8 @@ TEST_F(ConnectedScreenTest, ApproveAndDenyOnApprovalRowsReachTheBridge) {
     screen->settle();
     EXPECT_TRUE(vm->pendingApprovals().isEmpty());
     EXPECT_EQ(screen->find(u"approveButton"_s) && screen->find(u"approveButton"_s)->isVisible(), false);
-    EXPECT_TRUE(rowSummaries().join(u'\n').contains(u"Approved: I ran"_s));
+    // A growing answer is shown at most every 50 ms: its last words arrive shortly after the turn ends.
+    EXPECT_TRUE(waitUntil([&] { return rowSummaries().join(u'\n').contains(u"Approved: I ran"_s); }));
 
     send(u"now deploy it"_s);
     ASSERT_TRUE(waitUntil([&] { return !vm->pendingApprovals().isEmpty(); }, 10s));
@@ -289,7 +290,7 @@ TEST_F(ConnectedScreenTest, ApproveAndDenyOnApprovalRowsReachTheBridge) {
     EXPECT_TRUE(waitUntil([&] { return vm->pendingApprovals().isEmpty(); }));
     ASSERT_TRUE(waitForTurnEnd()) << rowSummaries().join(u" | "_s).toStdString();
     screen->settle();
-    EXPECT_TRUE(rowSummaries().join(u'\n').contains(u"You denied"_s));
+    EXPECT_TRUE(waitUntil([&] { return rowSummaries().join(u'\n').contains(u"You denied"_s); }));
 }
 
 class SlowTurnScreenTest : public ConnectedScreenTest {
