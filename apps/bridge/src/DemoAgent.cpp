@@ -166,7 +166,7 @@ QList<DemoStep> planDemoTurn(const DemoContext &context) {
         u"I looked at %1 for you. You asked: \"%2\". Here is how I would go about it: read the "
         u"code that is involved, make the smallest change that does the job, and run the tests so "
         u"nothing else breaks. "_s.arg(context.projectName, snippet(context.prompt, 80));
-    // A long answer runs three rounds over the topics; a marathon a hundred (some eleven thousand chunks).
+    // A long answer runs three rounds over the topics; a marathon a hundred (some sixteen thousand chunks).
     const int rounds = hasAny(words, {u"marathon"})                                 ? 100
                        : hasAny(words, {u"long", u"essay", u"detailed", u"detail"}) ? 3
                                                                                     : 0;
