@@ -9,29 +9,12 @@
 
 #include <random>
 
-namespace rirudez {
-inline void PrintTo(const BridgeMessage &message, std::ostream *os) {
-    *os << encodeBridgeMessage(message).toStdString();
-}
-inline void PrintTo(const ClientMessage &message, std::ostream *os) {
-    *os << message.encode().toStdString();
-}
-} // namespace rirudez
-
 namespace {
 using namespace rirudez;
 using namespace Qt::StringLiterals;
+using fixtures::descriptionOf;
 using fixtures::Golden;
-
-Json parsedJson(const QByteArray &bytes) {
-    auto parsed = wire::parse(bytes);
-    EXPECT_TRUE(parsed.hasValue()) << bytes.toStdString();
-    return parsed ? *parsed : Json();
-}
-
-std::string descriptionOf(const DecodingError &error) {
-    return error.description.toStdString();
-}
+using fixtures::parsedJson;
 
 // ---------------------------------------------------------------------------------------------
 // Golden fixtures, server side

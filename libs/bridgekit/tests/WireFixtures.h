@@ -4,11 +4,14 @@
 // frame exactly as the encoder writes it (defaults included), so one table serves decoding, encoding
 // and round-trip tests, on the client side (bridge kit) and on the server side (apps/bridge).
 
+#include "rirudez/bridgekit/BridgeJson.h"
 #include "rirudez/bridgekit/BridgeMessages.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -222,3 +225,29 @@ struct GoldenName {
 };
 
 } // namespace rirudez::fixtures
+
+namespace rirudez {
+// Readable failure output: events and client frames print as their JSON, bridge frames as their type.
+inline void PrintTo(const BridgeMessage &message, std::ostream *os) {
+    *os << "BridgeMessage(" << message.type().toStdString() << ")";
+}
+inline void PrintTo(const RepoSessionEvent &event, std::ostream *os) {
+    *os << encodeRepoSessionEvent(event).toStdString();
+}
+inline void PrintTo(const ClientMessage &message, std::ostream *os) {
+    *os << message.encode().toStdString();
+}
+
+namespace fixtures {
+// The JSON of a frame, for comparing two encodings regardless of key order.
+inline Json parsedJson(const QByteArray &bytes) {
+    auto parsed = wire::parse(bytes);
+    EXPECT_TRUE(parsed.hasValue()) << bytes.toStdString();
+    return parsed ? *parsed : Json();
+}
+
+inline std::string descriptionOf(const DecodingError &error) {
+    return error.description.toStdString();
+}
+} // namespace fixtures
+} // namespace rirudez

@@ -4,6 +4,7 @@
 #include "DesktopCodingHarnessModels.h"
 
 #include "rirudez/bridgekit/MacBridgeAccessPolicy.h"
+#include "rirudez/bridgekit/NameTable.h"
 
 #include <QTextBoundaryFinder>
 #include <QUuid>
@@ -16,24 +17,6 @@ namespace rirudez {
 using namespace Qt::StringLiterals;
 
 namespace {
-
-template <typename Enum, std::size_t N>
-struct NameTable {
-    std::array<std::pair<Enum, QStringView>, N> entries;
-
-    QString name(Enum value) const {
-        for (const auto &[e, s] : entries)
-            if (e == value)
-                return s.toString();
-        return {};
-    }
-    std::optional<Enum> parse(const QString &raw) const {
-        for (const auto &[e, s] : entries)
-            if (s == raw)
-                return e;
-        return std::nullopt;
-    }
-};
 
 constexpr NameTable<DesktopCodingAgent, 2> agentRaw{
     {{{DesktopCodingAgent::codex, u"codex"}, {DesktopCodingAgent::claude, u"claude"}}}};

@@ -1,5 +1,6 @@
 // Wire strings of the bridge's enumerations, the error-code table, and the frame discriminators.
 #include "rirudez/bridgekit/BridgeMessages.h"
+#include "rirudez/bridgekit/NameTable.h"
 
 #include <algorithm>
 #include <utility>
@@ -9,54 +10,36 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-template <typename Enum, std::size_t N>
-struct WireTable {
-    std::array<std::pair<Enum, QStringView>, N> entries;
-
-    QString raw(Enum value) const {
-        for (const auto &[e, s] : entries)
-            if (e == value)
-                return s.toString();
-        return {};
-    }
-    std::optional<Enum> parse(const QString &raw) const {
-        for (const auto &[e, s] : entries)
-            if (s == raw)
-                return e;
-        return std::nullopt;
-    }
-};
-
-constexpr WireTable<Agent, 2> agentTable{{{{Agent::claude, u"claude"}, {Agent::codex, u"codex"}}}};
-constexpr WireTable<ThinkingEffort, 5> effortTable{{{{ThinkingEffort::low, u"low"},
+constexpr NameTable<Agent, 2> agentTable{{{{Agent::claude, u"claude"}, {Agent::codex, u"codex"}}}};
+constexpr NameTable<ThinkingEffort, 5> effortTable{{{{ThinkingEffort::low, u"low"},
                                                      {ThinkingEffort::medium, u"medium"},
                                                      {ThinkingEffort::high, u"high"},
                                                      {ThinkingEffort::xhigh, u"xhigh"},
                                                      {ThinkingEffort::max, u"max"}}}};
-constexpr WireTable<RepoAccessMode, 4> accessTable{{{{RepoAccessMode::watch, u"watch"},
+constexpr NameTable<RepoAccessMode, 4> accessTable{{{{RepoAccessMode::watch, u"watch"},
                                                      {RepoAccessMode::ask, u"ask"},
                                                      {RepoAccessMode::propose, u"propose"},
                                                      {RepoAccessMode::edit, u"edit"}}}};
-constexpr WireTable<AgentPermissionMode, 6> permissionTable{
+constexpr NameTable<AgentPermissionMode, 6> permissionTable{
     {{{AgentPermissionMode::ask, u"ask"},
       {AgentPermissionMode::auto_, u"auto"},
       {AgentPermissionMode::readOnly, u"read_only"},
       {AgentPermissionMode::acceptEdits, u"accept_edits"},
       {AgentPermissionMode::bypassPermissions, u"bypass_permissions"},
       {AgentPermissionMode::dangerouslyBypassPermissions, u"dangerously_bypass_permissions"}}}};
-constexpr WireTable<TurnMode, 2> turnModeTable{{{{TurnMode::build, u"build"}, {TurnMode::ask, u"ask"}}}};
-constexpr WireTable<ImageKind, 3> imageKindTable{{{{ImageKind::sketch, u"sketch"},
+constexpr NameTable<TurnMode, 2> turnModeTable{{{{TurnMode::build, u"build"}, {TurnMode::ask, u"ask"}}}};
+constexpr NameTable<ImageKind, 3> imageKindTable{{{{ImageKind::sketch, u"sketch"},
                                                    {ImageKind::screenshot, u"screenshot"},
                                                    {ImageKind::markup, u"markup"}}}};
-constexpr WireTable<TurnState, 4> turnStateTable{{{{TurnState::received, u"received"},
+constexpr NameTable<TurnState, 4> turnStateTable{{{{TurnState::received, u"received"},
                                                    {TurnState::working, u"working"},
                                                    {TurnState::done, u"done"},
                                                    {TurnState::cancelled, u"cancelled"}}}};
-constexpr WireTable<RepoApprovalDecision, 2> decisionTable{
+constexpr NameTable<RepoApprovalDecision, 2> decisionTable{
     {{{RepoApprovalDecision::approved, u"approved"}, {RepoApprovalDecision::denied, u"denied"}}}};
 
 // The known error codes, in declaration order.
-constexpr WireTable<ErrorCode::Known, 13> errorCodeTable{{{
+constexpr NameTable<ErrorCode::Known, 13> errorCodeTable{{{
     {ErrorCode::unauthorized, u"unauthorized"},
     {ErrorCode::badRequest, u"bad_request"},
     {ErrorCode::protocolMismatch, u"protocol_mismatch"},
@@ -75,28 +58,28 @@ constexpr WireTable<ErrorCode::Known, 13> errorCodeTable{{{
 } // namespace
 
 QString rawValue(Agent value) {
-    return agentTable.raw(value);
+    return agentTable.name(value);
 }
 QString rawValue(ThinkingEffort value) {
-    return effortTable.raw(value);
+    return effortTable.name(value);
 }
 QString rawValue(RepoAccessMode value) {
-    return accessTable.raw(value);
+    return accessTable.name(value);
 }
 QString rawValue(AgentPermissionMode value) {
-    return permissionTable.raw(value);
+    return permissionTable.name(value);
 }
 QString rawValue(TurnMode value) {
-    return turnModeTable.raw(value);
+    return turnModeTable.name(value);
 }
 QString rawValue(ImageKind value) {
-    return imageKindTable.raw(value);
+    return imageKindTable.name(value);
 }
 QString rawValue(TurnState value) {
-    return turnStateTable.raw(value);
+    return turnStateTable.name(value);
 }
 QString rawValue(RepoApprovalDecision value) {
-    return decisionTable.raw(value);
+    return decisionTable.name(value);
 }
 
 template <>
@@ -153,7 +136,7 @@ ErrorCode ErrorCode::fromWire(const QString &raw) {
 }
 
 QString ErrorCode::wireValue() const {
-    return m_known ? errorCodeTable.raw(*m_known) : m_unknown;
+    return m_known ? errorCodeTable.name(*m_known) : m_unknown;
 }
 
 QString RepoSessionEvent::kind() const {
