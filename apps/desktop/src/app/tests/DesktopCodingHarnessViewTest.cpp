@@ -314,6 +314,31 @@ TEST_F(SlowTurnScreenTest, TheStopButtonAndEscapeStopARunningTurn) {
     EXPECT_EQ(text(screen->find(u"actionButton"_s), "symbolName"), u"arrow.up"_s);
 }
 
+class StreamingScreenTest : public ConnectedScreenTest {
+protected:
+    std::chrono::milliseconds chunkDelay() const override { return 10ms; }
+};
+
+// While an answer grows past the bottom of the view (one event growing, no new event to scroll for), the
+// stream keeps to its bottom.
+TEST_F(StreamingScreenTest, TheStreamFollowsAGrowingAnswer) {
+    screen->resize(1000, 560);
+    QQuickItem *stream = screen->find(u"conversationStream"_s);
+    const auto number = [&](const char *name) { return stream->property(name).toDouble(); };
+    // How far the end of the content is below the bottom of the view.
+    const auto belowView = [&] {
+        return number("contentHeight") + number("originY") - number("contentY") - number("height");
+    };
+    send(u"write a long essay about this project"_s);
+    ASSERT_TRUE(waitUntil([&] { return number("contentHeight") > number("height") + 100; }, 10s));
+    EXPECT_TRUE(vm->isSending());
+    // Each growth starts a short scroll to the new end, so the view stays within a line or two of it.
+    EXPECT_TRUE(waitUntil([&] { return belowView() < 30; }, 2s)) << belowView();
+    EXPECT_TRUE(vm->isSending()) << "the answer ended before the check; it proves nothing";
+    vm->requestCancelActiveRepoMessage();
+    ASSERT_TRUE(waitForTurnEnd());
+}
+
 TEST_F(ConnectedScreenTest, KeyboardSendsWithControlEnterAndStartsAChatWithControlN) {
     vm->setPromptText(u"hello there"_s);
     screen->settle();
