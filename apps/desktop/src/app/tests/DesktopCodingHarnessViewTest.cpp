@@ -243,6 +243,8 @@ TEST_F(ConnectedScreenTest, AFullTurnIsRenderedAsRowsAndTheActionButtonTurnsToSt
     EXPECT_EQ(text(screen->find(u"actionButton"_s), "symbolName"), u"arrow.up"_s);
 
     EXPECT_FALSE(screen->find(u"emptyState"_s)->isVisible());
+    // A growing answer is shown at most every 50 ms: its last words arrive shortly after the turn ends.
+    ASSERT_TRUE(waitUntil([&] { return rowSummaries().join(u'\n').contains(u"(Demo agent:"_s); }));
     const QStringList rows = rowSummaries();
     ASSERT_EQ(rows.size(), rowCount(vm->chatEventModel()));
     ASSERT_GE(rows.size(), 2);
@@ -280,7 +282,6 @@ TEST_F(ConnectedScreenTest, ApproveAndDenyOnApprovalRowsReachTheBridge) {
     screen->settle();
     EXPECT_TRUE(vm->pendingApprovals().isEmpty());
     EXPECT_EQ(screen->find(u"approveButton"_s) && screen->find(u"approveButton"_s)->isVisible(), false);
-    // A growing answer is shown at most every 50 ms: its last words arrive shortly after the turn ends.
     EXPECT_TRUE(waitUntil([&] { return rowSummaries().join(u'\n').contains(u"Approved: I ran"_s); }));
 
     send(u"now deploy it"_s);

@@ -92,6 +92,16 @@ TEST(ScreenshotTest, MainStatesAreWrittenAsPngsInTheLightPalette) {
     vm->setPromptText(u"Explain how this project is **organised** and write a notes file"_s);
     vm->requestSendPrompt();
     ASSERT_TRUE(waitUntil([&] { return !vm->isSending(); }, 15s));
+    // A growing answer is shown at most every 50 ms, and the stream scrolls after it: wait for both.
+    const auto settledOn = [&](const QString &words) {
+        return waitUntil([&] {
+            bool shown = false;
+            for (QQuickItem *item : screen.findAll(u"eventSummary"_s))
+                shown = shown || testing::text(item).contains(words);
+            return shown && !screen.find(u"conversationStream"_s)->property("autoScrolling").toBool();
+        });
+    };
+    ASSERT_TRUE(settledOn(u"(Demo agent:"_s));
     shoot(u"02-conversation"_s);
 
     vm->setPromptText(u"Clean up and delete the build folder"_s);
@@ -104,6 +114,7 @@ TEST(ScreenshotTest, MainStatesAreWrittenAsPngsInTheLightPalette) {
     shoot(u"03-approval"_s);
     ASSERT_TRUE(screen.click(u"approveButton"_s));
     ASSERT_TRUE(waitUntil([&] { return !vm->isSending(); }, 15s));
+    ASSERT_TRUE(settledOn(u"Approved: I ran"_s));
 
     ASSERT_TRUE(screen.click(u"modelButton"_s));
     shoot(u"04-model-picker"_s);
