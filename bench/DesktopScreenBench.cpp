@@ -1,5 +1,5 @@
-// The conversation screen as a user meets it: the application's window (Main.qml over a root view) against our
-// bridge running as its own process, measured on whatever platform Qt is given:
+// The conversation screen as a user meets it: the application's window (Main.qml over a root view) against
+// our bridge running as its own process, measured on whatever platform Qt is given:
 //
 //     QT_QPA_PLATFORM=offscreen build/release/bench/DesktopScreenBench
 //     xvfb-run -a -s "-screen 0 1280x820x24" build/release/bench/DesktopScreenBench
@@ -153,7 +153,8 @@ struct Screen {
         engine->addImportPath(u"qrc:/qt/qml"_s);
         engine->addImageProvider(u"symbol"_s, new SymbolImageProvider);
         engine->addImageProvider(u"turnimage"_s, new TurnImageProvider(rootView.codingViewModel()));
-        engine->setInitialProperties({{u"rootView"_s, QVariant::fromValue(static_cast<QObject *>(&rootView))}});
+        engine->setInitialProperties(
+            {{u"rootView"_s, QVariant::fromValue(static_cast<QObject *>(&rootView))}});
         engine->load(QUrl(u"qrc:/qt/qml/Rirudez/Desktop/Main.qml"_s));
         if (engine->rootObjects().isEmpty())
             qFatal("Main.qml did not load");
@@ -181,12 +182,13 @@ struct Screen {
 };
 
 std::unique_ptr<DesktopCodingHarnessViewModel> makeViewModel(const QString &stateDirectory, int port) {
-    auto health = std::make_shared<LocalDesktopCodingBridgeHealthSource>(stateDirectory, u"127.0.0.1"_s, port);
+    auto health =
+        std::make_shared<LocalDesktopCodingBridgeHealthSource>(stateDirectory, u"127.0.0.1"_s, port);
     auto recency = std::make_shared<LocalDesktopCodingBridgeSessionRecencySource>(stateDirectory);
     auto client = std::make_shared<DesktopCodingBridgeClientAdapter>(std::make_shared<BridgeClient>());
-    return std::make_unique<DesktopCodingHarnessViewModel>(DesktopCodingHarnessViewModel::sampleProjects(),
-                                                           DesktopCodingHarnessViewModel::fallbackModelCatalog(),
-                                                           health, health, recency, client);
+    return std::make_unique<DesktopCodingHarnessViewModel>(
+        DesktopCodingHarnessViewModel::sampleProjects(),
+        DesktopCodingHarnessViewModel::fallbackModelCatalog(), health, health, recency, client);
 }
 
 // The words of one streamed answer, and the word that ends the last answer of a prepared log.
@@ -221,13 +223,14 @@ struct PreparedState {
                 qFatal("session not created: %s", qPrintable(created.error()));
             return created->sessionID;
         };
-        // The long log is written in one go, line by line as the store writes them (appending through the store
-        // opens the file for every event); the bridge process reads it at start.
+        // The long log is written in one go, line by line as the store writes them (appending through the
+        // store opens the file for every event); the bridge process reads it at start.
         QByteArray lines;
         std::uint64_t sequence = 0;
         const auto append = [&](const QString &session, RepoSessionEvent::Value value) {
             if (session == largeSessionID) {
-                lines += server::SessionStore::encodeLine(++sequence, RepoSessionEvent{std::move(value)}) + '\n';
+                lines +=
+                    server::SessionStore::encodeLine(++sequence, RepoSessionEvent{std::move(value)}) + '\n';
             } else if (!bridge.sessions().append(session, RepoSessionEvent{std::move(value)})) {
                 qFatal("append failed");
             }
@@ -237,8 +240,9 @@ struct PreparedState {
         sequence = bridge.sessions().lastSequence(largeSessionID);
         turns = std::max(1, events / eventsPerTurn);
         for (int turn = 0; turn < turns; ++turn) {
-            append(largeSessionID, RepoSessionEvent::UserMessage{u"m%1"_s.arg(turn),
-                                                                 u"Step %1: tidy the parser module"_s.arg(turn), {}});
+            append(largeSessionID,
+                   RepoSessionEvent::UserMessage{
+                       u"m%1"_s.arg(turn), u"Step %1: tidy the parser module"_s.arg(turn), {}});
             append(largeSessionID, RepoSessionEvent::Status{TurnState::received});
             append(largeSessionID, RepoSessionEvent::Status{TurnState::working});
             append(largeSessionID, RepoSessionEvent::ToolUse{u"Read src/parser_%1.cpp"_s.arg(turn % 97)});
@@ -263,7 +267,8 @@ struct PreparedState {
         const auto age = [&](const QString &session, int seconds) {
             QFile log(state + u"/sessions/"_s + session + u"/events.jsonl"_s);
             if (log.open(QIODevice::ReadWrite))
-                log.setFileTime(QDateTime::currentDateTime().addSecs(-seconds), QFileDevice::FileModificationTime);
+                log.setFileTime(QDateTime::currentDateTime().addSecs(-seconds),
+                                QFileDevice::FileModificationTime);
         };
         age(largeSessionID, 3600);
         age(smallSessionID, 60);
@@ -316,13 +321,15 @@ struct ConnectedScreen {
     ConnectedScreen(const QString &stateDirectory, const QStringList &bridgeArguments, int expectedThreads)
         : bridge(stateDirectory, bridgeArguments) {
         const int port = bridge.port;
-        rootView = std::make_unique<RootView>([stateDirectory, port] { return makeViewModel(stateDirectory, port); });
+        rootView = std::make_unique<RootView>(
+            [stateDirectory, port] { return makeViewModel(stateDirectory, port); });
         screen = std::make_unique<Screen>(*rootView);
         vm = rootView->codingViewModel();
         const auto mirrored = [&] {
-            return std::count_if(vm->threads().cbegin(), vm->threads().cend(), [](const DesktopCodingThread &t) {
-                       return t.bridgeSessionID.has_value();
-                   }) >= expectedThreads;
+            return std::count_if(vm->threads().cbegin(), vm->threads().cend(),
+                                 [](const DesktopCodingThread &t) {
+                                     return t.bridgeSessionID.has_value();
+                                 }) >= expectedThreads;
         };
         if (!waitUntil([&] { return mirrored() && vm->selectedThread() != nullptr; }, 60s))
             qFatal("the bridge's sessions were not mirrored: %s",
@@ -388,10 +395,18 @@ ColdStartFigures measureColdStart() {
     figures.idleMegabytes = residentMegabytes();
     figures.platform = QGuiApplication::platformName();
     switch (screen.window->rendererInterface()->graphicsApi()) {
-    case QSGRendererInterface::Software: figures.graphicsApi = u"software"_s; break;
-    case QSGRendererInterface::OpenGL: figures.graphicsApi = u"opengl"_s; break;
-    case QSGRendererInterface::Vulkan: figures.graphicsApi = u"vulkan"_s; break;
-    default: figures.graphicsApi = u"other"_s; break;
+    case QSGRendererInterface::Software:
+        figures.graphicsApi = u"software"_s;
+        break;
+    case QSGRendererInterface::OpenGL:
+        figures.graphicsApi = u"opengl"_s;
+        break;
+    case QSGRendererInterface::Vulkan:
+        figures.graphicsApi = u"vulkan"_s;
+        break;
+    default:
+        figures.graphicsApi = u"other"_s;
+        break;
     }
     return figures;
 }
@@ -434,22 +449,29 @@ void BM_OpenThread(benchmark::State &state) {
         const auto whole = [&] {
             const int rows = chat->rowCount();
             return rows == expectedRows &&
-                   chat->index(rows - 1, 0).data(DesktopCodingEventListModel::SummaryRole).toString().endsWith(
-                       endMarker) &&
+                   chat->index(rows - 1, 0)
+                       .data(DesktopCodingEventListModel::SummaryRole)
+                       .toString()
+                       .endsWith(endMarker) &&
                    atBottom() && !stream->property("autoScrolling").toBool();
         };
         // Opens a thread and waits for the frame that shows all of it at its end.
         const auto openAndWait = [&](const QString &thread, bool expectWhole) {
             const auto start = Clock::now();
             connected.open(thread);
-            if (!waitUntil(expectWhole ? std::function<bool()>(whole) : [&] { return chat->rowCount() == 2; },
-                           600s)) {
+            if (!waitUntil(
+                    expectWhole ? std::function<bool()>(whole) : [&] { return chat->rowCount() == 2; },
+                    600s)) {
                 const int rows = chat->rowCount();
                 const std::string why =
-                    QStringLiteral("the thread did not show completely: %1 of %2 rows, last row \"%3\", at end %4")
+                    QStringLiteral(
+                        "the thread did not show completely: %1 of %2 rows, last row \"%3\", at end %4")
                         .arg(rows)
                         .arg(expectWhole ? expectedRows : 2)
-                        .arg(chat->index(rows - 1, 0).data(DesktopCodingEventListModel::SummaryRole).toString().right(40))
+                        .arg(chat->index(rows - 1, 0)
+                                 .data(DesktopCodingEventListModel::SummaryRole)
+                                 .toString()
+                                 .right(40))
                         .arg(QStringLiteral("%1 y=%2 h=%3 ch=%4 oy=%5")
                                  .arg(atBottom())
                                  .arg(stream->property("contentY").toDouble())
@@ -535,7 +557,8 @@ void BM_StreamFrames(benchmark::State &state) {
         vm->requestSendPrompt();
         lastTick = Clock::now();
         probe.start(2);
-        if (!waitUntil([&] { return vm->isSending(); }, 10s) || !waitUntil([&] { return !vm->isSending(); }, 600s))
+        if (!waitUntil([&] { return vm->isSending(); }, 10s) ||
+            !waitUntil([&] { return !vm->isSending(); }, 600s))
             state.SkipWithError("the turn did not end");
         const auto ended = Clock::now();
         probe.stop();
@@ -564,7 +587,8 @@ void BM_StreamFrames(benchmark::State &state) {
         state.counters["frame_p50_ms"] = percentile(intervals, 0.50);
         state.counters["frame_p95_ms"] = percentile(intervals, 0.95);
         state.counters["frame_p99_ms"] = percentile(intervals, 0.99);
-        state.counters["frame_max_ms"] = intervals.empty() ? 0 : *std::max_element(intervals.begin(), intervals.end());
+        state.counters["frame_max_ms"] =
+            intervals.empty() ? 0 : *std::max_element(intervals.begin(), intervals.end());
         state.counters["frames_over_50ms"] =
             double(std::count_if(intervals.begin(), intervals.end(), [](double ms) { return ms > 50; }));
         state.counters["ui_late_max_ms"] = longestLateMs;
@@ -583,7 +607,10 @@ int main(int argc, char **argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::AddCustomContext("qt_platform", g_coldStart.platform.toStdString());
     benchmark::AddCustomContext("scene_graph", g_coldStart.graphicsApi.toStdString());
-    benchmark::RegisterBenchmark("ColdStart", BM_ColdStart)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("ColdStart", BM_ColdStart)
+        ->Iterations(1)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("OpenThread", BM_OpenThread)
         ->Arg(1000)
         ->Arg(100000)

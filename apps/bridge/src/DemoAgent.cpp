@@ -248,7 +248,8 @@ DemoTurn::DemoTurn(QList<DemoStep> script, QString approvalPrefix, std::chrono::
     m_timer.setTimerType(Qt::PreciseTimer);
     // A delay below a millisecond ticks every millisecond and plays the steps that are due.
     const auto interval = std::chrono::duration_cast<std::chrono::milliseconds>(m_stepDelay);
-    m_timer.setInterval(m_stepDelay.count() > 0 ? std::max(interval, std::chrono::milliseconds(1)) : interval);
+    m_timer.setInterval(m_stepDelay.count() > 0 ? std::max(interval, std::chrono::milliseconds(1))
+                                                : interval);
     connect(&m_timer, &QTimer::timeout, this, &DemoTurn::tick);
 }
 

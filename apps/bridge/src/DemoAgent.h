@@ -7,10 +7,10 @@
 
 #include "rirudez/bridgekit/BridgeMessages.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
-#include <QElapsedTimer>
 #include <QTimer>
 
 #include <chrono>

@@ -87,7 +87,8 @@ int main(int argc, char **argv) {
                                          u"Print a fresh one-time numeric pairing code."_s);
     const QCommandLineOption pairLink(u"show-pair-link"_s, u"Print the pair link and its QR code."_s);
     const QCommandLineOption chunkDelay(
-        u"chunk-delay-ms"_s, u"Pause of the demo agent between two streamed steps, fractions allowed (default: 40)."_s, u"MS"_s,
+        u"chunk-delay-ms"_s,
+        u"Pause of the demo agent between two streamed steps, fractions allowed (default: 40)."_s, u"MS"_s,
         u"40"_s);
     const QCommandLineOption agents(u"agents"_s,
                                     u"Agents to serve, comma separated (default: claude,codex)."_s, u"LIST"_s,

@@ -198,69 +198,52 @@ const DesktopCodingSession &DesktopCodingHarnessViewModel::session() const {
     return m_detachedSession;
 }
 
+// Stores a value; when it differs from the stored one, announces the property and (unless told otherwise) the
+// derived values. Returns whether it changed.
+template <typename Member, typename Value>
+bool DesktopCodingHarnessViewModel::assign(Member &member, Value &&value,
+                                           void (DesktopCodingHarnessViewModel::*changed)(),
+                                           bool announceDerived) {
+    if (member == value)
+        return false;
+    member = std::forward<Value>(value);
+    Q_EMIT(this->*changed)();
+    if (announceDerived)
+        Q_EMIT derivedValuesChanged();
+    return true;
+}
+
 void DesktopCodingHarnessViewModel::setSelectedAgent(DesktopCodingAgent agent) {
-    if (m_selectedAgent == agent)
-        return;
-    m_selectedAgent = agent;
-    Q_EMIT selectedAgentChanged();
-    Q_EMIT derivedValuesChanged();
+    assign(m_selectedAgent, agent, &DesktopCodingHarnessViewModel::selectedAgentChanged);
 }
 
 void DesktopCodingHarnessViewModel::setSelectedThinking(DesktopCodingThinkingLevel level) {
-    if (m_selectedThinking == level)
-        return;
-    m_selectedThinking = level;
-    Q_EMIT selectedThinkingChanged();
-    Q_EMIT derivedValuesChanged();
+    assign(m_selectedThinking, level, &DesktopCodingHarnessViewModel::selectedThinkingChanged);
 }
 
 void DesktopCodingHarnessViewModel::setAllowWeb(bool allowWeb) {
-    if (m_allowWeb == allowWeb)
-        return;
-    m_allowWeb = allowWeb;
-    Q_EMIT allowWebChanged();
-    Q_EMIT derivedValuesChanged();
+    assign(m_allowWeb, allowWeb, &DesktopCodingHarnessViewModel::allowWebChanged);
 }
 
 void DesktopCodingHarnessViewModel::setPromptText(const QString &text) {
-    if (m_promptText == text)
-        return;
-    m_promptText = text;
-    Q_EMIT promptTextChanged();
-    Q_EMIT derivedValuesChanged();
+    assign(m_promptText, text, &DesktopCodingHarnessViewModel::promptTextChanged);
 }
 
 void DesktopCodingHarnessViewModel::setSelectedProjectID(const std::optional<QString> &id) {
-    if (m_selectedProjectID == id)
-        return;
-    m_selectedProjectID = id;
-    Q_EMIT selectedProjectIDChanged();
-    Q_EMIT derivedValuesChanged();
-    updateVisibleThread();
+    if (assign(m_selectedProjectID, id, &DesktopCodingHarnessViewModel::selectedProjectIDChanged))
+        updateVisibleThread();
 }
 
 void DesktopCodingHarnessViewModel::setSelectedModelID(const std::optional<QString> &id) {
-    if (m_selectedModelID == id)
-        return;
-    m_selectedModelID = id;
-    Q_EMIT selectedModelIDChanged();
-    Q_EMIT derivedValuesChanged();
+    assign(m_selectedModelID, id, &DesktopCodingHarnessViewModel::selectedModelIDChanged);
 }
 
 void DesktopCodingHarnessViewModel::setSelectedAccess(RepoAccessMode access) {
-    if (m_selectedAccess == access)
-        return;
-    m_selectedAccess = access;
-    Q_EMIT selectedAccessChanged();
-    Q_EMIT derivedValuesChanged();
+    assign(m_selectedAccess, access, &DesktopCodingHarnessViewModel::selectedAccessChanged);
 }
 
 void DesktopCodingHarnessViewModel::setSelectedPermission(AgentPermissionMode permission) {
-    if (m_selectedPermission == permission)
-        return;
-    m_selectedPermission = permission;
-    Q_EMIT selectedPermissionChanged();
-    Q_EMIT derivedValuesChanged();
+    assign(m_selectedPermission, permission, &DesktopCodingHarnessViewModel::selectedPermissionChanged);
 }
 
 void DesktopCodingHarnessViewModel::setSelectedThreadIDForProject(const QString &projectID,
@@ -275,35 +258,20 @@ void DesktopCodingHarnessViewModel::setSelectedThreadIDForProject(const QString 
 }
 
 void DesktopCodingHarnessViewModel::setBridgeRefreshError(const std::optional<QString> &error) {
-    if (m_bridgeRefreshError == error)
-        return;
-    m_bridgeRefreshError = error;
-    Q_EMIT bridgeRefreshErrorChanged();
+    assign(m_bridgeRefreshError, error, &DesktopCodingHarnessViewModel::bridgeRefreshErrorChanged, false);
 }
 
 void DesktopCodingHarnessViewModel::setIsSending(bool sending) {
-    if (m_isSending == sending)
-        return;
-    m_isSending = sending;
-    Q_EMIT isSendingChanged();
-    Q_EMIT derivedValuesChanged();
+    assign(m_isSending, sending, &DesktopCodingHarnessViewModel::isSendingChanged);
 }
 
 void DesktopCodingHarnessViewModel::publishModelCatalog(DesktopCodingModelCatalog catalog) {
-    if (m_modelCatalog == catalog)
-        return;
-    m_modelCatalog = std::move(catalog);
-    Q_EMIT modelCatalogChanged();
-    Q_EMIT derivedValuesChanged();
+    assign(m_modelCatalog, std::move(catalog), &DesktopCodingHarnessViewModel::modelCatalogChanged);
 }
 
 void DesktopCodingHarnessViewModel::publishProjects(QList<DesktopCodingProject> projects) {
-    if (m_projects == projects)
-        return;
-    m_projects = std::move(projects);
-    Q_EMIT projectsChanged();
-    Q_EMIT derivedValuesChanged();
-    updateVisibleThread();
+    if (assign(m_projects, std::move(projects), &DesktopCodingHarnessViewModel::projectsChanged))
+        updateVisibleThread();
 }
 
 // ---------------------------------------------------------------------------------------------

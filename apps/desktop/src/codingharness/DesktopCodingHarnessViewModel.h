@@ -317,6 +317,9 @@ private:
     void setSelectedAccess(RepoAccessMode access);
     void setSelectedPermission(AgentPermissionMode permission);
     void setSelectedThreadIDForProject(const QString &projectID, const QString &threadID);
+    template <typename Member, typename Value>
+    bool assign(Member &member, Value &&value, void (DesktopCodingHarnessViewModel::*changed)(),
+                bool announceDerived = true);
     void setBridgeRefreshError(const std::optional<QString> &error);
     void setIsSending(bool sending);
     void threadSettingsChanged(qsizetype index);

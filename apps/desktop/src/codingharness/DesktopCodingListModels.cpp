@@ -332,10 +332,14 @@ QVariant DesktopCodingEventListModel::data(const QModelIndex &index, int role) c
 }
 
 QHash<int, QByteArray> DesktopCodingEventListModel::roleNames() const {
-    return {{IdRole, "eventID"},        {KindRole, "kind"},
-            {KindNameRole, "kindName"}, {SummaryRole, "summary"},
-            {DetailRole, "detail"},     {CreatedAtRole, "createdAt"},
-            {ImagesRole, "images"},     {ImageCountRole, "imageCount"},
+    return {{IdRole, "eventID"},
+            {KindRole, "kind"},
+            {KindNameRole, "kindName"},
+            {SummaryRole, "summary"},
+            {DetailRole, "detail"},
+            {CreatedAtRole, "createdAt"},
+            {ImagesRole, "images"},
+            {ImageCountRole, "imageCount"},
             {SummaryLengthRole, "summaryLength"}};
 }
 
@@ -378,7 +382,8 @@ void DesktopCodingEventListModel::apply(const DesktopCodingConversationFold::Cha
     }
     if (m_part == Part::chat && change.chatRowChanged) {
         const QModelIndex changed = index(int(*change.chatRowChanged));
-        Q_EMIT dataChanged(changed, changed, {SummaryRole, Qt::DisplayRole, SummaryLengthRole, CreatedAtRole});
+        Q_EMIT dataChanged(changed, changed,
+                           {SummaryRole, Qt::DisplayRole, SummaryLengthRole, CreatedAtRole});
     }
 }
 

@@ -145,8 +145,8 @@ public:
         CreatedAtRole,
         ImagesRole, // list of {id, kind, b64PNG}
         ImageCountRole,
-        // The summary's length. Changes with the summary: a view that must not receive a growing text on every
-        // streamed piece follows this and reads the text through summaryAt() when it wants it.
+        // The summary's length. Changes with the summary: a view that must not receive a growing text on
+        // every streamed piece follows this and reads the text through summaryAt() when it wants it.
         SummaryLengthRole,
     };
     Q_ENUM(Role)
