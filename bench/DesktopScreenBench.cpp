@@ -13,8 +13,8 @@
 //   resident memory before and after. N = 10^3 runs first as the baseline for the ratio at N = 10^5.
 // - StreamFrames: the demo agent streams a marathon answer at 2,000 chunks per second into a new thread.
 //   Reported: the chunk rate that reached the chat and its ratio to the rate asked for, the intervals between
-//   swapped frames (median, 95th, 99th percentile, maximum, frames slower than 50 ms), and the longest delay of
-//   a 2 ms timer on the UI thread.
+//   swapped frames (median, 95th, 99th percentile, maximum, frames slower than 50 ms), and the longest delay
+//   of a 2 ms timer on the UI thread.
 
 #include "BridgeServer.h"
 
