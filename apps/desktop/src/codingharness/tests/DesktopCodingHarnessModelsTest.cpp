@@ -85,47 +85,15 @@ QString repeated(const QString &character, int count) {
 // ---------------------------------------------------------------------------------------------
 // Enumerations, runtime modes and permissions.
 
-TEST(DesktopCodingEnumerations, RawValuesRoundTripAndUnknownStringsFail) {
-    for (DesktopCodingAgent value : allDesktopCodingAgents)
-        EXPECT_EQ(fromRaw<DesktopCodingAgent>(rawValue(value)), value);
-    for (DesktopCodingThinkingLevel value : allDesktopCodingThinkingLevels)
-        EXPECT_EQ(fromRaw<DesktopCodingThinkingLevel>(rawValue(value)), value);
-    for (DesktopCodingRuntimeMode value : allDesktopCodingRuntimeModes)
-        EXPECT_EQ(fromRaw<DesktopCodingRuntimeMode>(rawValue(value)), value);
-    for (DesktopCodingEventKind value : allDesktopCodingEventKinds)
-        EXPECT_EQ(fromRaw<DesktopCodingEventKind>(rawValue(value)), value);
-    EXPECT_EQ(rawValue(DesktopCodingRuntimeMode::skipPermissions), u"skipPermissions"_s);
-    EXPECT_EQ(rawValue(DesktopCodingEventKind::createdFile), u"createdFile"_s);
+TEST(DesktopCodingEnumerations, UnknownRawStringsFailAndThinkingMapsToTheBridge) {
     EXPECT_FALSE(fromRaw<DesktopCodingAgent>(u"Codex"_s));
     EXPECT_FALSE(fromRaw<DesktopCodingThinkingLevel>(u"auto"_s));
     EXPECT_FALSE(fromRaw<DesktopCodingEventKind>(u"user_message"_s));
-}
-
-TEST(DesktopCodingEnumerations, DisplayNamesThatDifferFromTheCaseName) {
-    EXPECT_EQ(displayName(DesktopCodingThinkingLevel::automatic), u"Auto"_s);
-    EXPECT_EQ(displayName(DesktopCodingThinkingLevel::xhigh), u"Extra High"_s);
-    EXPECT_EQ(displayName(DesktopCodingRuntimeMode::skipPermissions), u"Skip Permissions"_s);
-    EXPECT_EQ(caption(DesktopCodingRuntimeMode::skipPermissions), u"Anywhere, no prompts"_s);
-    EXPECT_EQ(systemImage(DesktopCodingRuntimeMode::sandbox), u"shippingbox"_s);
-    EXPECT_EQ(displayName(DesktopCodingEventKind::completed), u"Done"_s);
-    EXPECT_EQ(displayName(DesktopCodingEventKind::createdFile), u"File"_s);
-    EXPECT_EQ(displayName(AgentPermissionMode::readOnly), u"Read only"_s);
-    EXPECT_EQ(displayName(AgentPermissionMode::bypassPermissions), u"Bypass"_s);
-    EXPECT_EQ(displayName(AgentPermissionMode::dangerouslyBypassPermissions), u"Bypass"_s);
-    EXPECT_EQ(displayName(RepoAccessMode::propose), u"Propose"_s);
-}
-
-TEST(DesktopCodingEnumerations, AgentsAndThinkingLevelsMapToTheBridge) {
-    for (DesktopCodingAgent agent : allDesktopCodingAgents) {
-        EXPECT_EQ(rawValue(bridgeAgent(agent)), rawValue(agent));
-        EXPECT_EQ(desktopCodingAgent(bridgeAgent(agent)), agent);
-    }
     EXPECT_EQ(bridgeThinkingEffort(DesktopCodingThinkingLevel::automatic), std::nullopt);
-    EXPECT_EQ(bridgeThinkingEffort(DesktopCodingThinkingLevel::xhigh), ThinkingEffort::xhigh);
     EXPECT_EQ(desktopCodingThinkingLevel(ThinkingEffort::max), DesktopCodingThinkingLevel::xhigh);
-    EXPECT_EQ(desktopCodingThinkingLevel(ThinkingEffort::xhigh), DesktopCodingThinkingLevel::xhigh);
-    EXPECT_EQ(desktopCodingThinkingLevel(ThinkingEffort::low), DesktopCodingThinkingLevel::low);
     EXPECT_EQ(desktopCodingThinkingLevel(std::nullopt), std::nullopt);
+    for (DesktopCodingAgent agent : allDesktopCodingAgents)
+        EXPECT_EQ(desktopCodingAgent(bridgeAgent(agent)), agent);
 }
 
 TEST(DesktopCodingRuntimeModes, ModeFollowsThePermissionOnly) {
@@ -145,11 +113,11 @@ TEST(DesktopCodingRuntimeModes, AccessDependsOnWhatTheProjectSupports) {
     proposeOnly.supportedAccessModes = {RepoAccessMode::watch, RepoAccessMode::propose};
     DesktopCodingProject everything = DesktopCodingProject::sampleProjects().first();
 
-    EXPECT_EQ(access(DesktopCodingRuntimeMode::sandbox, std::nullopt), RepoAccessMode::edit);
-    EXPECT_EQ(access(DesktopCodingRuntimeMode::skipPermissions, std::nullopt), RepoAccessMode::edit);
-    EXPECT_EQ(access(DesktopCodingRuntimeMode::skipPermissions, proposeOnly), RepoAccessMode::propose);
-    EXPECT_EQ(access(DesktopCodingRuntimeMode::sandbox, proposeOnly), RepoAccessMode::propose);
-    EXPECT_EQ(access(DesktopCodingRuntimeMode::skipPermissions, everything), RepoAccessMode::edit);
+    for (DesktopCodingRuntimeMode mode : allDesktopCodingRuntimeModes) {
+        EXPECT_EQ(access(mode, std::nullopt), RepoAccessMode::edit);
+        EXPECT_EQ(access(mode, proposeOnly), RepoAccessMode::propose);
+        EXPECT_EQ(access(mode, everything), RepoAccessMode::edit);
+    }
 
     DesktopCodingProject empty;
     empty.supportedAccessModes.clear();
@@ -171,11 +139,6 @@ TEST(DesktopCodingRuntimeModes, PermissionPerAgentAndHydration) {
             EXPECT_EQ(desktopCodingRuntimeMode(RepoAccessMode::edit, permission(mode, agent)), mode);
         }
     }
-    EXPECT_EQ(desktopDefaults(DesktopCodingAgent::codex),
-              (QList{AgentPermissionMode::ask, AgentPermissionMode::auto_,
-                     AgentPermissionMode::bypassPermissions}));
-    EXPECT_EQ(desktopDefaults(DesktopCodingAgent::claude).first(), AgentPermissionMode::ask);
-
     EXPECT_EQ(desktopHydrated(AgentPermissionMode::readOnly), std::nullopt);
     EXPECT_EQ(desktopHydrated(std::nullopt), std::nullopt);
     EXPECT_EQ(desktopHydrated(AgentPermissionMode::dangerouslyBypassPermissions),
@@ -274,33 +237,6 @@ TEST(DesktopCodingModelCatalogue, CatalogKeepsUsableEntriesAndLaterEntriesReplac
     EXPECT_TRUE(DesktopCodingModelOption::catalog({}).isEmpty());
 }
 
-TEST(DesktopCodingModelCatalogue, BuiltInListsAreTheFixedTable) {
-    const DesktopCodingModelCatalog fallback = DesktopCodingModelOption::fallbackModelCatalog();
-    ASSERT_EQ(fallback.size(), 2);
-    EXPECT_EQ(fallback.value(DesktopCodingAgent::codex).first().id, u"gpt-5.5"_s);
-    EXPECT_EQ(fallback.value(DesktopCodingAgent::claude).first().id, u"claude-sonnet-5"_s);
-
-    for (DesktopCodingAgent agent : allDesktopCodingAgents) {
-        const QList<DesktopCodingModelOption> builtIn = DesktopCodingModelOption::defaults(agent);
-        ASSERT_EQ(builtIn.size(), 3);
-        for (const DesktopCodingModelOption &option : builtIn) {
-            EXPECT_TRUE(option.supportsVision);
-            EXPECT_EQ(option.agent, agent);
-            // Names and speeds agree with the rules used for advertised models.
-            EXPECT_EQ(option.displayName, DesktopCodingModelOption::displayNameFor(option.id, agent));
-            EXPECT_EQ(option.speedLabel, DesktopCodingModelOption::speedLabelFor(option.id));
-        }
-    }
-    // Haiku is the one built-in model offered fewer levels than the rule would give it.
-    const DesktopCodingModelOption haiku =
-        DesktopCodingModelOption::defaults(DesktopCodingAgent::claude).last();
-    EXPECT_EQ(haiku.id, u"claude-haiku-4.5"_s);
-    EXPECT_EQ(haiku.thinkingLevels,
-              (QList{DesktopCodingThinkingLevel::automatic, DesktopCodingThinkingLevel::low,
-                     DesktopCodingThinkingLevel::medium}));
-    EXPECT_EQ(DesktopCodingModelOption::defaults(DesktopCodingAgent::codex).last().thinkingLevels.size(), 4);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Projects.
 
@@ -334,10 +270,6 @@ TEST_P(ProjectFromBridge, MapsAsRecorded) {
 INSTANTIATE_TEST_SUITE_P(Fixtures, ProjectFromBridge, ::testing::ValuesIn(projectCases()),
                          [](const auto &param) { return param.param.name; });
 
-TEST(DesktopCodingProjects, FixtureFileIsPresent) {
-    EXPECT_GE(projectCases().size(), 10u);
-}
-
 TEST(DesktopCodingProjects, NormalizedAccessModes) {
     using M = RepoAccessMode;
     EXPECT_EQ(DesktopCodingProject::normalizedAccessModes({M::edit, M::watch, M::edit}),
@@ -347,23 +279,12 @@ TEST(DesktopCodingProjects, NormalizedAccessModes) {
               (QList{M::watch, M::ask, M::propose, M::edit}));
 }
 
-TEST(DesktopCodingProjects, StatusLineAndSamples) {
+TEST(DesktopCodingProjects, StatusLine) {
     DesktopCodingProject project;
     EXPECT_EQ(project.statusLine(), u"clean"_s);
     project.branch = u"main"_s;
     project.hasUncommittedChanges = true;
     EXPECT_EQ(project.statusLine(), u"main · dirty"_s);
-
-    const QList<DesktopCodingProject> samples = DesktopCodingProject::sampleProjects();
-    ASSERT_EQ(samples.size(), 2);
-    EXPECT_EQ(samples[0].branch, u"main"_s);
-    EXPECT_TRUE(samples[1].branch && *samples[1].branch != u"main"_s);
-    EXPECT_NE(samples[0].id, samples[1].id);
-    for (const DesktopCodingProject &sample : samples) {
-        EXPECT_EQ(sample.supportedAccessModes,
-                  QList<RepoAccessMode>(allRepoAccessModes.begin(), allRepoAccessModes.end()));
-        EXPECT_EQ(sample.maxAccess, RepoAccessMode::edit);
-    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -381,7 +302,6 @@ TEST(DesktopCodingEvents, NormalisationKeepsStreamedSpacingOnlyForAssistantText)
     EXPECT_EQ(status.summary, u"Bridge turn done"_s);
     EXPECT_EQ(status.detail, u"s-1"_s);
     EXPECT_FALSE(QUuid::fromString(status.id).isNull()) << status.id.toStdString();
-    EXPECT_EQ(status.id, status.id.toLower());
     EXPECT_NE(DesktopCodingEvent({}, DesktopCodingEventKind::status, {}).id,
               DesktopCodingEvent({}, DesktopCodingEventKind::status, {}).id);
 }
@@ -404,22 +324,17 @@ TEST(DesktopCodingEvents, SessionAndThreadNormalisation) {
                                     RepoAccessMode::ask, AgentPermissionMode::ask,
                                     DesktopCodingThinkingLevel::automatic, false, u" "_s, u"\n"_s, t0);
     EXPECT_FALSE(QUuid::fromString(blank.id).isNull());
-    EXPECT_EQ(blank.projectID, u"project"_s);
-    EXPECT_EQ(blank.title, u"New thread"_s);
-    EXPECT_EQ(blank.modelID, std::nullopt);
-    EXPECT_EQ(blank.bridgeSessionID, std::nullopt);
-    EXPECT_EQ(blank.upstreamThreadID, std::nullopt);
+    EXPECT_EQ((QStringList{blank.projectID, blank.title}), (QStringList{u"project"_s, u"New thread"_s}));
+    EXPECT_FALSE(blank.modelID || blank.bridgeSessionID || blank.upstreamThreadID);
 
     const DesktopCodingThread bound(u" s-1 "_s, u" notes "_s, u" Notes repo session "_s, session,
                                     DesktopCodingAgent::claude, u" claude-opus-4.8 "_s, RepoAccessMode::ask,
                                     AgentPermissionMode::ask, DesktopCodingThinkingLevel::automatic, false,
                                     u" s-1 "_s, u" up-7 "_s, t0);
-    EXPECT_EQ(bound.id, u"s-1"_s);
-    EXPECT_EQ(bound.projectID, u"notes"_s);
-    EXPECT_EQ(bound.title, u"Notes repo session"_s);
-    EXPECT_EQ(bound.modelID, u"claude-opus-4.8"_s);
-    EXPECT_EQ(bound.bridgeSessionID, u"s-1"_s);
-    EXPECT_EQ(bound.upstreamThreadID, u"up-7"_s);
+    EXPECT_EQ((QStringList{bound.id, bound.projectID, bound.title, *bound.modelID, *bound.bridgeSessionID,
+                           *bound.upstreamThreadID}),
+              (QStringList{u"s-1"_s, u"notes"_s, u"Notes repo session"_s, u"claude-opus-4.8"_s, u"s-1"_s,
+                           u"up-7"_s}));
 }
 
 struct LogCase {
@@ -470,7 +385,8 @@ TEST_P(ChatActivitySplit, SplitsTheLogAsRecorded) {
 INSTANTIATE_TEST_SUITE_P(Fixtures, ChatActivitySplit, ::testing::ValuesIn(logCases()),
                          [](const auto &param) { return param.param.name; });
 
-TEST(DesktopCodingSessions, FixtureFileIsPresent) {
+TEST(DesktopCodingFixtures, ArePresent) {
+    EXPECT_GE(projectCases().size(), 10u);
     EXPECT_GE(logCases().size(), 8u);
 }
 
@@ -618,11 +534,7 @@ TEST(DesktopCodingTurnImages, IdDataAndConversion) {
     EXPECT_EQ(image.id, u"sketch:52:"_s + b64.left(16));
     EXPECT_EQ(image.data(), QByteArray("\x89PNG\r\n\x1a\n-sketch-bytes-of-a-tiny-image!"));
 
-    const TurnImage wire = image.turnImage();
-    EXPECT_EQ(wire, (TurnImage{ImageKind::sketch, b64}));
     EXPECT_EQ(DesktopCodingTurnImage(TurnImage{ImageKind::markup, b64}).id, u"markup:52:"_s + b64.left(16));
-
-    EXPECT_EQ(DesktopCodingTurnImage(ImageKind::screenshot, u"QQ=="_s).id, u"screenshot:4:QQ=="_s);
     EXPECT_EQ(DesktopCodingTurnImage(ImageKind::screenshot, u""_s).data(), QByteArray());
     // Not base64: counted and cut in characters all the same.
     const DesktopCodingTurnImage odd(ImageKind::sketch, repeated(family, 20));
@@ -634,15 +546,6 @@ TEST(DesktopCodingTurnImages, RejectsWhatIsNotStandardBase64) {
     for (const QString &bad : {u"QQ"_s, u"QQ=A"_s, u"Q Q="_s, u"QQ-_"_s, u"Q==="_s, u"\u00e9\u00e9=="_s})
         EXPECT_EQ(DesktopCodingTurnImage(ImageKind::sketch, bad).data(), std::nullopt) << bad.toStdString();
     EXPECT_EQ(DesktopCodingTurnImage(ImageKind::sketch, u"QUI="_s).data(), QByteArray("AB"));
-}
-
-TEST(DesktopCodingApprovals, BuiltFromAProjectionsPendingApproval) {
-    const RepoSessionPendingApproval pending{u"s-1"_s, u"ap-2"_s, u"m-3"_s, u"exec"_s, u"Run tests?"_s};
-    const DesktopCodingPendingApproval approval =
-        DesktopCodingPendingApproval::fromPending(pending, u"th-1"_s, u"s-1-7"_s, t0);
-    EXPECT_EQ(approval, (DesktopCodingPendingApproval{u"s-1:ap-2"_s, u"th-1"_s, u"s-1"_s, u"ap-2"_s, u"m-3"_s,
-                                                      u"exec"_s, u"Run tests?"_s, u"s-1-7"_s, t0}));
-    EXPECT_EQ(approval.id, pending.id());
 }
 
 DesktopCodingRequestDraft sampleDraft() {
@@ -660,9 +563,6 @@ TEST(DesktopCodingDrafts, OpenRepoSessionFrame) {
     DesktopCodingRequestDraft draft = sampleDraft();
     const std::optional<ClientMessage> frame = draft.openRepoSessionMessage(u"req-1"_s);
     ASSERT_TRUE(frame);
-    EXPECT_EQ(*frame, (ClientMessage{ClientMessage::OpenRepoSession{
-                          u"req-1"_s, u"notes"_s, Agent::claude, u"claude-opus-4.8"_s, ThinkingEffort::xhigh,
-                          AgentPermissionMode::acceptEdits, RepoAccessMode::propose, true}}));
     EXPECT_EQ(parsed(frame->encode()), Json::parse(R"({"type":"open_repo_session","request_id":"req-1",
         "project_id":"notes","agent":"claude","model":"claude-opus-4.8","thinking_effort":"xhigh",
         "permission_mode":"accept_edits","access":"propose","allow_web":true})"));
@@ -682,15 +582,6 @@ TEST(DesktopCodingDrafts, OpenRepoSessionFrame) {
 TEST(DesktopCodingDrafts, RepoMessageFrame) {
     const DesktopCodingRequestDraft draft = sampleDraft();
     const ClientMessage frame = draft.repoMessage(u"s-1"_s, u"m-1"_s);
-    EXPECT_EQ(frame,
-              (ClientMessage{ClientMessage::RepoMessage{
-                  u"s-1"_s,
-                  u"m-1"_s,
-                  u"Add a README"_s,
-                  {},
-                  std::nullopt,
-                  RepoMessageSettings{u"claude-opus-4.8"_s, ThinkingEffort::xhigh,
-                                      AgentPermissionMode::acceptEdits, RepoAccessMode::propose, true}}}));
     EXPECT_EQ(parsed(frame.encode()),
               Json::parse(R"({"type":"repo_message","session_id":"s-1","message_id":"m-1",
         "prompt":"Add a README","images":[],"settings":{"model":"claude-opus-4.8","thinking_effort":"xhigh",
@@ -763,12 +654,6 @@ TEST(DesktopCodingJson, KeysAreTheFieldNamesAndOptionalsAreLeftOut) {
     EXPECT_FALSE(bare.contains("bridgeSessionID"));
     EXPECT_FALSE(bare.contains("upstreamThreadID"));
     EXPECT_FALSE(parsed(toDesktopJson(DesktopCodingRequestDraft{})).contains("projectID"));
-
-    const Json project = parsed(toDesktopJson(DesktopCodingProject::sampleProjects().first()));
-    for (const char *key : {"id", "name", "rootDisplay", "branch", "hasUncommittedChanges", "maxAccess",
-                            "supportedAccessModes", "allowWeb"})
-        EXPECT_TRUE(project.contains(key)) << key;
-    EXPECT_EQ(project.size(), 8u);
 }
 
 TEST(DesktopCodingJson, EventReadingFillsDefaultsAndNormalises) {
@@ -811,12 +696,12 @@ TEST(DesktopCodingJson, MalformedInputFailsWithoutThrowing) {
     Json threadJson = parsed(toDesktopJson(richThread()));
     threadJson.erase("allowWeb");
     EXPECT_FALSE(fromDesktopJson<DesktopCodingThread>(bytes(threadJson)).hasValue());
-    threadJson = parsed(toDesktopJson(richThread()));
-    threadJson["access"] = "admin";
-    EXPECT_FALSE(fromDesktopJson<DesktopCodingThread>(bytes(threadJson)).hasValue());
-    threadJson = parsed(toDesktopJson(richThread()));
-    threadJson["allowWeb"] = "yes";
-    EXPECT_FALSE(fromDesktopJson<DesktopCodingThread>(bytes(threadJson)).hasValue());
+    for (const auto &[key, value] :
+         {std::pair{"access", Json("admin")}, std::pair{"allowWeb", Json("yes")}}) {
+        threadJson = parsed(toDesktopJson(richThread()));
+        threadJson[key] = value;
+        EXPECT_FALSE(fromDesktopJson<DesktopCodingThread>(bytes(threadJson)).hasValue()) << key;
+    }
     EXPECT_FALSE(fromDesktopJson<DesktopCodingAgent>(QByteArray(R"("gemini")")).hasValue());
     EXPECT_FALSE(
         fromDesktopJson<DesktopCodingTurnImage>(QByteArray(R"({"kind":"photo","b64PNG":""})")).hasValue());
