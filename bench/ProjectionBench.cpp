@@ -7,6 +7,8 @@
 #include "rirudez/bridgekit/BridgeMessages.h"
 #include "rirudez/bridgekit/RepoSessionProjection.h"
 
+#include "RatioReporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QByteArray>
@@ -148,34 +150,16 @@ BENCHMARK(BM_IngestRebuildingPerChunk)
     ->Iterations(1)
     ->Repetitions(5);
 
-// Prints the usual table and remembers, per benchmark and size, the fastest CPU time per iteration.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> seconds;
-    void ReportRuns(const std::vector<Run> &runs) override {
-        for (const Run &run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred)
-                continue;
-            const double perIteration = run.cpu_accumulated_time / static_cast<double>(run.iterations);
-            const std::string key = run.run_name.function_name + "/" + run.run_name.args;
-            const auto known = seconds.find(key);
-            if (known == seconds.end() || perIteration < known->second)
-                seconds[key] = perIteration;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 void printRatio(const RatioReporter &reporter, const std::string &name, std::int64_t small,
                 std::int64_t large) {
-    const auto a = reporter.seconds.find(name + "/" + std::to_string(small));
-    const auto b = reporter.seconds.find(name + "/" + std::to_string(large));
-    if (a == reporter.seconds.end() || b == reporter.seconds.end())
+    const double a = reporter.get(name, small);
+    const double b = reporter.get(name, large);
+    if (a <= 0 || b <= 0)
         return;
     std::printf(
         "%-28s N=%-8lld %12.0f chunks/s   N=%-8lld %12.0f chunks/s   CPU time ratio %.2f (linear: %.0f)\n",
-        name.c_str(), static_cast<long long>(small), static_cast<double>(small) / a->second,
-        static_cast<long long>(large), static_cast<double>(large) / b->second, b->second / a->second,
+        name.c_str(), static_cast<long long>(small), static_cast<double>(small) / a,
+        static_cast<long long>(large), static_cast<double>(large) / b, b / a,
         static_cast<double>(large) / static_cast<double>(small));
 }
 

@@ -10,6 +10,8 @@
 #include "rirudez/bridgekit/BridgeJson.h"
 #include "rirudez/bridgekit/BridgeMessages.h"
 
+#include "RatioReporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QByteArray>
@@ -131,28 +133,6 @@ BENCHMARK(BM_DecodeBridgeMessage)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->Repetitions(5);
-
-// Prints the usual table and remembers, per benchmark and size, the fastest CPU time per iteration.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> seconds;
-    void ReportRuns(const std::vector<Run> &runs) override {
-        for (const Run &run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred)
-                continue;
-            const double perIteration = run.cpu_accumulated_time / static_cast<double>(run.iterations);
-            const std::string key = run.run_name.function_name + "/" + run.run_name.args;
-            const auto known = seconds.find(key);
-            if (known == seconds.end() || perIteration < known->second)
-                seconds[key] = perIteration;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    double get(const std::string &name, std::int64_t n) const {
-        const auto it = seconds.find(name + "/" + std::to_string(n));
-        return it == seconds.end() ? 0.0 : it->second;
-    }
-};
 
 void printSummary(const RatioReporter &reporter, std::int64_t n) {
     const double baseline = reporter.get("BM_JsonParse", n);

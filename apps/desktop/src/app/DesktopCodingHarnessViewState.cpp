@@ -12,6 +12,15 @@ using namespace Qt::StringLiterals;
 
 namespace rirudez {
 
+namespace {
+// The display name of a raw value, or the raw value itself when it names no case.
+template <typename Enum>
+QString displayNameOfRaw(const QString &raw) {
+    const std::optional<Enum> value = fromRaw<Enum>(raw);
+    return value ? displayName(*value) : raw;
+}
+} // namespace
+
 DesktopCodingHarnessViewState::DesktopCodingHarnessViewState(QObject *parent) : QObject(parent) {}
 
 void DesktopCodingHarnessViewState::setProjectRailCollapsed(bool collapsed) {
@@ -175,19 +184,11 @@ QString DesktopCodingHarnessViewState::activitySummaryLine(const QString &latest
 }
 
 QString DesktopCodingHarnessViewState::accessDisplayName(const QString &access) const {
-    if (access == u"watch"_s)
-        return u"Watch"_s;
-    if (access == u"ask"_s)
-        return u"Ask"_s;
-    if (access == u"propose"_s)
-        return u"Propose"_s;
-    if (access == u"edit"_s)
-        return u"Edit"_s;
-    return access;
+    return displayNameOfRaw<RepoAccessMode>(access);
 }
 
 QString DesktopCodingHarnessViewState::agentDisplayName(const QString &agent) const {
-    return agent == u"claude"_s ? u"Claude"_s : u"Codex"_s;
+    return displayName(fromRaw<DesktopCodingAgent>(agent).value_or(DesktopCodingAgent::codex));
 }
 
 QString DesktopCodingHarnessViewState::agentSymbol(const QString &agent) const {
@@ -195,17 +196,7 @@ QString DesktopCodingHarnessViewState::agentSymbol(const QString &agent) const {
 }
 
 QString DesktopCodingHarnessViewState::thinkingLabel(const QString &level) const {
-    if (level == u"automatic"_s)
-        return u"Auto"_s;
-    if (level == u"low"_s)
-        return u"Low"_s;
-    if (level == u"medium"_s)
-        return u"Medium"_s;
-    if (level == u"high"_s)
-        return u"High"_s;
-    if (level == u"xhigh"_s)
-        return u"Extra High"_s;
-    return level;
+    return displayNameOfRaw<DesktopCodingThinkingLevel>(level);
 }
 
 HarnessEventStyle DesktopCodingHarnessViewState::eventStyle(const QString &kind) {
@@ -254,7 +245,9 @@ QVariantList DesktopCodingHarnessViewState::requestPreview(const QString &projec
         line(u"project"_s, projectID.isEmpty() ? u"none"_s : projectID),
         line(u"agent"_s, agent),
         line(u"model"_s, modelID.isEmpty() ? u"default"_s : modelID),
-        line(u"mode"_s, runtimeMode == u"skipPermissions"_s ? u"Skip Permissions"_s : u"Sandbox"_s),
+        line(u"mode"_s,
+             displayName(
+                 fromRaw<DesktopCodingRuntimeMode>(runtimeMode).value_or(DesktopCodingRuntimeMode::sandbox))),
         line(u"think"_s, thinking),
         line(u"web"_s, allowWeb ? u"on"_s : u"off"_s),
     };

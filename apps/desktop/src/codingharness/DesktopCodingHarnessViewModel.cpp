@@ -1103,9 +1103,7 @@ QCoro::Task<void> DesktopCodingHarnessViewModel::dispatchToBridge(DesktopCodingR
     }
     if (!failure || !self)
         co_return;
-    append(DesktopCodingEvent(makeDesktopCodingID(), DesktopCodingEventKind::failed,
-                              u"Zad Ezarur dispatch failed"_s, describe(failure).diagnostic),
-           threadID);
+    appendFailure(threadID, u"Zad Ezarur dispatch failed"_s, failure);
     finishSendingIfNeeded(threadID);
 }
 
@@ -1306,6 +1304,13 @@ void DesktopCodingHarnessViewModel::append(DesktopCodingEvent event, const QStri
         m_projectThreadModel->refilter();
 }
 
+void DesktopCodingHarnessViewModel::appendFailure(const QString &threadID, const QString &title,
+                                                  const std::exception_ptr &failure) {
+    append(DesktopCodingEvent(makeDesktopCodingID(), DesktopCodingEventKind::failed, title,
+                              describe(failure).diagnostic),
+           threadID);
+}
+
 void DesktopCodingHarnessViewModel::appendPendingApproval(DesktopCodingPendingApproval approval) {
     if (std::any_of(m_pendingApprovals.begin(), m_pendingApprovals.end(),
                     [&](const DesktopCodingPendingApproval &p) { return p.id == approval.id; }))
@@ -1404,9 +1409,7 @@ QCoro::Task<void> DesktopCodingHarnessViewModel::cancelActiveRepoMessage() {
     }
     if (!failure || !self)
         co_return;
-    append(DesktopCodingEvent(makeDesktopCodingID(), DesktopCodingEventKind::failed,
-                              u"Zad Ezarur stop failed"_s, describe(failure).diagnostic),
-           threadID);
+    appendFailure(threadID, u"Zad Ezarur stop failed"_s, failure);
     finishSendingIfNeeded(threadID);
 }
 
@@ -1432,9 +1435,7 @@ QCoro::Task<void> DesktopCodingHarnessViewModel::respondToApproval(QString appro
     if (!self)
         co_return;
     if (failure) {
-        append(DesktopCodingEvent(makeDesktopCodingID(), DesktopCodingEventKind::failed,
-                                  u"Approval response failed"_s, describe(failure).diagnostic),
-               approval.threadID);
+        appendFailure(approval.threadID, u"Approval response failed"_s, failure);
         co_return;
     }
     removePendingApproval(approval.sessionID, approval.approvalID);

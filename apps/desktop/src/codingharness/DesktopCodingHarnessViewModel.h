@@ -328,6 +328,8 @@ private:
     void updateVisibleThread();
     void publishModelCatalog(DesktopCodingModelCatalog catalog);
     void publishProjects(QList<DesktopCodingProject> projects);
+    // Appends a failed event titled `title` whose detail is the failure's diagnostic text.
+    void appendFailure(const QString &threadID, const QString &title, const std::exception_ptr &failure);
     void appendPendingApproval(DesktopCodingPendingApproval approval);
     void notifyThreadEventsChanged(qsizetype index, const DesktopCodingConversationFold::Change &change,
                                    bool newEvent);
