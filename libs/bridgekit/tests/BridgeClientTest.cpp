@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 
 using namespace rirudez;
 using namespace rirudez::nettest;
@@ -23,34 +22,21 @@ using namespace Qt::StringLiterals;
 namespace {
 
 ClientMessage openFrame(const QString &requestID, const QString &projectID) {
-    ClientMessage::OpenRepoSession open;
-    open.requestID = requestID;
-    open.projectID = projectID;
-    open.agent = Agent::claude;
-    open.access = RepoAccessMode::ask;
-    return ClientMessage{open};
+    return ClientMessage{ClientMessage::OpenRepoSession{.requestID = requestID, .projectID = projectID}};
 }
 
 TurnRequest turnRequest(const QString &project, const QString &prompt) {
-    TurnRequest request;
-    request.turnID = u"turn-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces).toLower();
-    request.project = project;
-    request.prompt = prompt;
-    return request;
+    return {.turnID = u"turn-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces),
+            .project = project,
+            .prompt = prompt};
 }
 
 RepoSessionSummary summary(const QString &sessionID, const QString &projectID) {
-    RepoSessionSummary session;
-    session.sessionID = sessionID;
-    session.projectID = projectID;
-    return session;
+    return {.sessionID = sessionID, .projectID = projectID};
 }
 
 BridgeMessage hello(int protocol) {
-    BridgeMessage::Hello frame;
-    frame.name = u"Scripted"_s;
-    frame.protocolVersion = protocol;
-    return BridgeMessage{frame};
+    return BridgeMessage{BridgeMessage::Hello{.name = u"Scripted"_s, .protocolVersion = protocol}};
 }
 
 template <typename T>
@@ -86,10 +72,11 @@ TEST_F(BridgeClientTest, SendBeforeConnectThrowsNotConnected) {
     EXPECT_EQ(client.pendingRequestCount(), 0);
 }
 
-TEST_F(BridgeClientTest, ConnectWithoutFingerprintOpensNothing) {
+TEST_F(BridgeClientTest, WithoutFingerprintNeitherConnectNorHealthProbeOpensAnything) {
     Pairing unpinned = pairing();
     unpinned.fp.reset();
     expectClientError(runTask(client.connect(unpinned)), BridgeClientError::fingerprintMissing());
+    expectClientError(runTask(probeBridgeHealth(unpinned)), BridgeClientError::fingerprintMissing());
     drainEvents();
     EXPECT_FALSE(client.hasSocket());
     EXPECT_EQ(bridge.counters().tlsHandshakesStarted, 0u);
@@ -137,6 +124,7 @@ TEST_F(BridgeClientTest, WrongTokenIsUnauthorizedAndDisconnects) {
     Pairing wrong = pairing();
     wrong.token = u"not-the-token"_s;
     expectClientError(runTask(client.connect(wrong)), BridgeClientError::unauthorized());
+    expectClientError(runTask(probeBridgeHealth(wrong)), BridgeClientError::unauthorized());
     EXPECT_FALSE(client.hasSocket());
     EXPECT_EQ(bridge.counters().authenticatedSockets, 0u);
 }
@@ -232,9 +220,7 @@ TEST_F(BridgeClientTest, RunsAStandAloneTurnWithProgress) {
         runTask(client.runTurn(request, [&](const BridgeMessage &message) { progress.append(message); }));
     ASSERT_TRUE(finished.value.has_value()) << finished.describe();
     EXPECT_EQ(finished.value->turnID, request.turnID);
-    EXPECT_FALSE(finished.value->text.isEmpty());
     EXPECT_FALSE(client.hasActiveTurn());
-    ASSERT_FALSE(progress.isEmpty());
     for (const BridgeMessage &message : progress) {
         // Only this turn's status and event frames; never the result.
         const auto *status = message.as<BridgeMessage::Status>();
@@ -280,36 +266,6 @@ TEST_F(BridgeClientTest, CancelWithoutActiveTurnSendsNothing) {
     EXPECT_EQ(bridge.counters().framesReceived, before);
 }
 
-TEST_F(BridgeClientTest, ThousandOutstandingListsResolveWithTheirOwnAnswers) {
-    connectClient();
-    const auto opened = runTask(client.openRepoSession(openFrame(u"open-many"_s, bridge.demoProjectID())));
-    ASSERT_TRUE(opened.value.has_value()) << opened.describe();
-    const auto registered = runTask(client.registerProject(
-        u"Empty project"_s, u"empty"_s, RepoAccessMode::ask, RepoAccessMode::edit, false, false));
-    ASSERT_TRUE(registered.value.has_value()) << registered.describe();
-
-    // Even calls ask for the demo project (one session), odd calls for the empty one (none): an answer given
-    // to the wrong waiter shows up as the wrong list.
-    constexpr int count = 1000;
-    std::vector<std::shared_ptr<TaskOutcome<QList<RepoSessionSummary>>>> lists;
-    for (int i = 0; i < count; ++i) {
-        lists.push_back(startTask(client.listRepoSessions(i % 2 == 0 ? bridge.demoProjectID() : u"empty"_s)));
-    }
-    EXPECT_EQ(client.pendingRequestCount(), count);
-    ASSERT_TRUE(
-        waitUntil([&] { return std::all_of(lists.begin(), lists.end(), [](auto &o) { return o->done; }); },
-                  std::chrono::seconds(30)));
-    for (int i = 0; i < count; ++i) {
-        ASSERT_TRUE(lists[i]->value.has_value()) << i << ": " << lists[i]->describe();
-        if (i % 2 == 0) {
-            EXPECT_EQ(*lists[i]->value, QList<RepoSessionSummary>{*opened.value}) << i;
-        } else {
-            EXPECT_TRUE(lists[i]->value->isEmpty()) << i;
-        }
-    }
-    EXPECT_EQ(client.pendingRequestCount(), 0);
-}
-
 TEST_F(BridgeClientTest, BridgeGoingAwayFailsWaitersWithConnectionClosed) {
     connectClient();
     // No answer can come: the stand-alone turn is slow enough to still run when the bridge stops.
@@ -332,20 +288,6 @@ TEST_F(BridgeClientTest, HealthProbeAnswersWithTheBridgeHealth) {
     EXPECT_TRUE(health.value->ok);
     EXPECT_EQ(health.value->protocol, bridgeProtocolVersion);
     EXPECT_EQ(health.value->name, bridge.server().name());
-}
-
-TEST_F(BridgeClientTest, HealthProbeWithWrongTokenIsUnauthorized) {
-    Pairing wrong = pairing();
-    wrong.token = u"wrong"_s;
-    expectClientError(runTask(probeBridgeHealth(wrong)), BridgeClientError::unauthorized());
-}
-
-TEST_F(BridgeClientTest, HealthProbeWithoutFingerprintMakesNoRequest) {
-    Pairing unpinned = pairing();
-    unpinned.fp.reset();
-    expectClientError(runTask(probeBridgeHealth(unpinned)), BridgeClientError::fingerprintMissing());
-    drainEvents();
-    EXPECT_EQ(bridge.counters().tlsHandshakesStarted, 0u);
 }
 
 TEST_F(BridgeClientTest, DestroyingTheClientFailsItsWaiters) {
@@ -420,10 +362,6 @@ TEST_P(FirstFrameTest, DecidesTheConnectOutcome) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, FirstFrameTest,
     ::testing::Values(
-        FirstFrameCase{"helloWithProtocol2", [](QWebSocket *socket) { sendFrame(socket, hello(2)); },
-                       [](const TaskOutcome<BridgeMessage> &outcome) {
-                           expectClientError(outcome, BridgeClientError::protocolMismatch(2, 1));
-                       }},
         FirstFrameCase{"errorUnauthorized",
                        [](QWebSocket *socket) {
                            sendFrame(socket, BridgeMessage{BridgeMessage::Error{
@@ -472,11 +410,13 @@ TEST_F(ScriptedClientTest, ProtocolMismatchClosesTheSocketGoingAway) {
     EXPECT_EQ(peer->lastCloseCode(), int(QWebSocketProtocol::CloseCodeGoingAway));
 }
 
-TEST_F(ScriptedClientTest, AnswerForAnUnknownRequestReachesOnlyOnMessage) {
+TEST_F(ScriptedClientTest, StrayAnswerAndRepoErrorWithoutRequestIdReachOnlyOnMessage) {
     script = [](QWebSocket *socket, const ClientMessage &frame) {
         if (const auto *list = frame.as<ClientMessage::ListRepoSessions>()) {
             sendFrame(socket, BridgeMessage{BridgeMessage::RepoSessions{u"repo-sessions-nobody"_s,
                                                                         {summary(u"stray"_s, u"p"_s)}}});
+            sendFrame(socket, BridgeMessage{BridgeMessage::RepoError{
+                                  std::nullopt, u"s-1"_s, ErrorCode::badRequest, u"no request"_s}});
             sendFrame(socket, BridgeMessage{BridgeMessage::RepoSessions{list->requestID,
                                                                         {summary(u"mine"_s, u"p"_s)}}});
         }
@@ -485,40 +425,9 @@ TEST_F(ScriptedClientTest, AnswerForAnUnknownRequestReachesOnlyOnMessage) {
     const auto listed = runTask(client.listRepoSessions());
     ASSERT_TRUE(listed.value.has_value()) << listed.describe();
     EXPECT_EQ(*listed.value, QList<RepoSessionSummary>{summary(u"mine"_s, u"p"_s)});
-    ASSERT_EQ(observed.size(), 2);
+    ASSERT_EQ(observed.size(), 3);
     EXPECT_EQ(observed[0].as<BridgeMessage::RepoSessions>()->requestID, u"repo-sessions-nobody"_s);
-}
-
-TEST_F(ScriptedClientTest, ListRequestIdsAreFreshLowerCaseUuids) {
-    QStringList ids;
-    script = [&](QWebSocket *socket, const ClientMessage &frame) {
-        if (const auto *list = frame.as<ClientMessage::ListRepoSessions>()) {
-            ids.append(list->requestID);
-            sendFrame(socket, BridgeMessage{BridgeMessage::RepoSessions{list->requestID, {}}});
-        } else if (const auto *registration = frame.as<ClientMessage::RegisterProject>()) {
-            ids.append(registration->requestID);
-            BridgeProject project;
-            project.id = u"x"_s;
-            project.name = registration->name;
-            sendFrame(socket,
-                      BridgeMessage{BridgeMessage::ProjectRegistered{registration->requestID, project}});
-        }
-    };
-    connectClient();
-    ASSERT_TRUE(runTask(client.listRepoSessions()).value.has_value());
-    ASSERT_TRUE(runTask(client.listRepoSessions(u"p"_s)).value.has_value());
-    ASSERT_TRUE(runTask(client.registerProject(u"X"_s, std::nullopt, RepoAccessMode::ask,
-                                               RepoAccessMode::edit, true, true))
-                    .value.has_value());
-    ASSERT_EQ(ids.size(), 3);
-    EXPECT_NE(ids[0], ids[1]);
-    const QStringList prefixes{u"repo-sessions-"_s, u"repo-sessions-"_s, u"register-project-"_s};
-    for (int i = 0; i < 3; ++i) {
-        ASSERT_TRUE(ids[i].startsWith(prefixes[i])) << ids[i].toStdString();
-        const QString uuid = ids[i].mid(prefixes[i].size());
-        EXPECT_FALSE(QUuid::fromString(uuid).isNull()) << uuid.toStdString();
-        EXPECT_EQ(uuid, uuid.toLower());
-    }
+    EXPECT_TRUE(observed[1].is<BridgeMessage::RepoError>());
 }
 
 TEST_F(ScriptedClientTest, ErrorFrameFailsEveryWaitingRequestWhateverTurnItNames) {
@@ -542,21 +451,6 @@ TEST_F(ScriptedClientTest, ErrorFrameFailsEveryWaitingRequestWhateverTurnItNames
     ASSERT_EQ(observed.size(), 1);
     EXPECT_TRUE(observed[0].is<BridgeMessage::Error>());
     EXPECT_TRUE(client.isReceiving()) << "an error frame does not end the connection";
-}
-
-TEST_F(ScriptedClientTest, RepoErrorWithoutRequestIdFailsNothing) {
-    script = [](QWebSocket *socket, const ClientMessage &frame) {
-        if (const auto *list = frame.as<ClientMessage::ListRepoSessions>()) {
-            sendFrame(socket, BridgeMessage{BridgeMessage::RepoError{
-                                  std::nullopt, u"s-1"_s, ErrorCode::badRequest, u"not for a request"_s}});
-            sendFrame(socket, BridgeMessage{BridgeMessage::RepoSessions{list->requestID, {}}});
-        }
-    };
-    connectClient();
-    const auto listed = runTask(client.listRepoSessions());
-    EXPECT_TRUE(listed.value.has_value()) << listed.describe();
-    ASSERT_EQ(observed.size(), 2);
-    EXPECT_TRUE(observed[0].is<BridgeMessage::RepoError>());
 }
 
 TEST_F(ScriptedClientTest, TurnRoutingFollowsOnlyTheActiveTurn) {

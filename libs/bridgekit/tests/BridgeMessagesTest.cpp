@@ -60,12 +60,6 @@ TEST_P(EventGolden, EncodesToTheFixture) {
     EXPECT_EQ(parsedJson(encoded), parsedJson(bytes)) << encoded.toStdString();
 }
 
-TEST_P(EventGolden, SurvivesARoundTrip) {
-    const auto decoded = decodeRepoSessionEvent(encodeRepoSessionEvent(GetParam().value));
-    ASSERT_TRUE(decoded.hasValue()) << descriptionOf(decoded.error());
-    EXPECT_EQ(*decoded, GetParam().value);
-}
-
 TEST_P(EventGolden, DecodesInsideARepoEventFrame) {
     const QByteArray event = fixtures::readFrame(u"events"_s, QString::fromStdString(GetParam().name));
     const QByteArray frame = R"({"type":"repo_event","session_id":"s-9","sequence":3,"event":)" + event + "}";
@@ -245,16 +239,12 @@ std::vector<Rejected> rejectedFrames() {
          "count is not an unsigned 64-bit integer for key input_tokens"},
         {"UsageCountWholeDouble", usage + R"({"input_tokens":12.0}})",
          "count is not an unsigned 64-bit integer for key input_tokens"},
-        {"UsageCountWithExponent", usage + R"({"input_tokens":1e3}})",
-         "count is not an unsigned 64-bit integer for key input_tokens"},
         {"UsageCountAsString", usage + R"({"input_tokens":"12"}})",
          "type mismatch for key input_tokens: expected unsigned integer"},
         {"SequenceMissing", repoEvent.chopped(1) + "}", "key not found: sequence"},
         {"SequenceBeyond64Bits", repoEvent + R"("sequence":18446744073709551616})",
          "count is not an unsigned 64-bit integer for key sequence"},
         {"SequenceNegative", repoEvent + R"("sequence":-7})", "negative count for key sequence"},
-        {"SequenceAsDouble", repoEvent + R"("sequence":7.0})",
-         "count is not an unsigned 64-bit integer for key sequence"},
         {"EventNotAnObject", R"({"type":"repo_event","session_id":"s","sequence":1,"event":"status"})",
          "type mismatch for key event: expected object"},
         {"EventWithoutKind",
@@ -309,42 +299,10 @@ TEST(BridgeFrameNesting, SixtyFourLevelsAreAccepted) {
 // ---------------------------------------------------------------------------------------------
 // Records and events on their own
 
-TEST(RepoSessionEventRules, UserMessageWithoutImagesReencodesAnEmptyList) {
-    const auto decoded = decodeRepoSessionEvent(R"({"kind":"user_message","message_id":"m","prompt":"p"})");
-    ASSERT_TRUE(decoded.hasValue()) << descriptionOf(decoded.error());
-    const Json encoded = parsedJson(encodeRepoSessionEvent(*decoded));
-    ASSERT_TRUE(encoded.contains("images"));
-    EXPECT_EQ(encoded["images"], Json::array());
-}
-
-TEST(RepoSessionEventRules, UnknownKindFailsWithItsName) {
-    const auto decoded = decodeRepoSessionEvent(R"({"kind":"session_closed"})");
-    ASSERT_FALSE(decoded.hasValue());
-    EXPECT_EQ(descriptionOf(decoded.error()), "unknown repo session event kind session_closed");
-}
-
-TEST(ErrorCodeRules, KnownCodeDecodesAsItsCaseAndReencodesUnchanged) {
-    const auto code = wire::as<ErrorCode>(Json("rate_limited"), "code");
-    EXPECT_EQ(code, ErrorCode(ErrorCode::rateLimited));
-    EXPECT_EQ(wire::toJson(code), Json("rate_limited"));
-}
-
-TEST(ErrorCodeRules, UnknownCodeIsKeptAndReencodedExactly) {
+TEST(ErrorCodeRules, CodeThatOnlyResemblesAKnownOneIsKeptAndReencodedExactly) {
     const auto code = wire::as<ErrorCode>(Json("Rate_Limited "), "code");
     EXPECT_TRUE(code.isUnknown());
     EXPECT_EQ(wire::toJson(code), Json("Rate_Limited "));
-}
-
-TEST(RecordRules, AgentModelsWithOnlyAgent) {
-    const auto models = Json::parse(R"({"agent":"claude"})").get<AgentModels>();
-    EXPECT_EQ(models, (AgentModels{Agent::claude, std::nullopt, {}}));
-}
-
-TEST(RecordRules, BridgeProjectWithOnlyIdAndName) {
-    const auto project = Json::parse(R"({"id":"p","name":"n"})").get<BridgeProject>();
-    EXPECT_EQ(project, (BridgeProject{u"p"_s, u"n"_s}));
-    EXPECT_EQ(project.capabilities, (BridgeProjectCapabilities{false, false, {}}));
-    EXPECT_FALSE(project.gitStatus || project.defaultAccess || project.allowWeb);
 }
 
 TEST(RecordRules, BridgeProjectKeepsUnknownAccessModeStrings) {
@@ -398,14 +356,8 @@ TEST(BridgeHealthRules, DecodesTheHealthDocument) {
                                      1}));
 }
 
-TEST(BridgeHealthRules, ListsDefaultToEmpty) {
-    const auto health = decodeBridgeHealth(R"({"ok":false,"name":"n","agents":[],"protocol":0})");
-    ASSERT_TRUE(health.hasValue()) << descriptionOf(health.error());
-    EXPECT_TRUE(health->models.isEmpty());
-    EXPECT_TRUE(health->projects.isEmpty());
-}
-
-TEST(BridgeHealthRules, RequiredMembersFail) {
+TEST(BridgeHealthRules, ModelsAndProjectsAreOptionalOtherMembersRequired) {
+    EXPECT_TRUE(decodeBridgeHealth(R"({"ok":false,"name":"n","agents":[],"protocol":0})").hasValue());
     EXPECT_EQ(descriptionOf(decodeBridgeHealth(R"({"ok":true,"name":"n","protocol":1})").error()),
               "key not found: agents");
     EXPECT_EQ(

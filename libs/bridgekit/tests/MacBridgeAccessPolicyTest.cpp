@@ -15,11 +15,6 @@ TEST(AvailableModes, NormalisesKeepsBridgeOrderAndDropsDuplicatesAndNoise) {
     EXPECT_EQ(MacBridgeAccessPolicy::availableModes(advertised), (QList<M>{M::edit, M::ask, M::watch}));
 }
 
-TEST(AvailableModes, OrderIsTheBridgesNotTheRanks) {
-    EXPECT_EQ(MacBridgeAccessPolicy::availableModes({u"propose"_s, u"watch"_s, u"edit"_s, u"ask"_s}),
-              (QList<M>{M::propose, M::watch, M::edit, M::ask}));
-}
-
 TEST(AccessPolicy, NothingUsableAdvertised) {
     for (const QStringList &advertised : {QStringList{}, QStringList{u"root"_s, u"ed it"_s, u" "_s}}) {
         EXPECT_TRUE(MacBridgeAccessPolicy::availableModes(advertised).isEmpty());

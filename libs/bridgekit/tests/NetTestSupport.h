@@ -63,9 +63,8 @@ struct TaskOutcome {
     // The thrown error as `Error`, or nothing when the task succeeded or threw something else.
     template <typename Error>
     std::optional<Error> errorAs() const {
-        if (!error) {
+        if (!error)
             return std::nullopt;
-        }
         try {
             std::rethrow_exception(error);
         } catch (const Error &e) {
@@ -77,12 +76,8 @@ struct TaskOutcome {
 
     // What happened, for assertion messages.
     std::string describe() const {
-        if (!done) {
-            return "still running";
-        }
-        if (!error) {
-            return "succeeded";
-        }
+        if (!done || !error)
+            return done ? "succeeded" : "still running";
         try {
             std::rethrow_exception(error);
         } catch (const BridgeKitError &e) {
@@ -137,9 +132,8 @@ TaskOutcome<T> runTask(QCoro::Task<T> task, std::chrono::milliseconds deadline =
 
 // Lets queued events (resumptions, socket notifications) run without waiting for anything in particular.
 inline void drainEvents() {
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 5; ++i)
         QCoreApplication::processEvents(QEventLoop::AllEvents);
-    }
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -173,18 +167,15 @@ public:
         m_webSockets =
             std::make_unique<QWebSocketServer>(QStringLiteral("scripted"), QWebSocketServer::NonSecureMode);
         QObject::connect(&m_server, &QTcpServer::pendingConnectionAvailable, &m_server, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+            while (QTcpSocket *socket = m_server.nextPendingConnection())
                 accept(socket);
-            }
         });
         QObject::connect(m_webSockets.get(), &QWebSocketServer::newConnection, m_webSockets.get(), [this] {
-            while (QWebSocket *socket = m_webSockets->nextPendingConnection()) {
+            while (QWebSocket *socket = m_webSockets->nextPendingConnection())
                 adopt(socket);
-            }
         });
-        if (!m_server.listen(QHostAddress::LocalHost, 0)) {
+        if (!m_server.listen(QHostAddress::LocalHost, 0))
             ADD_FAILURE() << "the scripted peer cannot listen";
-        }
     }
 
     ~ScriptedTlsPeer() {
@@ -214,9 +205,6 @@ public:
     std::optional<int> lastCloseCode() const { return m_lastCloseCode; }
     int closedSockets() const { return m_closed; }
 
-    // The socket of the most recent WebSocket connection, if still open.
-    QWebSocket *lastSocket() const { return m_sockets.isEmpty() ? nullptr : m_sockets.last().data(); }
-
 private:
     void accept(QTcpSocket *socket) {
         // Decide from the request head whether this is a WebSocket upgrade (handed to the WebSocket server,
@@ -225,9 +213,8 @@ private:
         auto inspect = [this, socket, connection] {
             const QByteArray head = socket->peek(socket->bytesAvailable());
             const qsizetype end = head.indexOf("\r\n\r\n");
-            if (end < 0) {
+            if (end < 0)
                 return;
-            }
             QObject::disconnect(*connection);
             if (head.startsWith("GET /ws")) {
                 m_webSockets->handleConnection(socket);
@@ -244,16 +231,14 @@ private:
         const QByteArray head = socket->read(headLength);
         qsizetype contentLength = 0;
         for (const QByteArray &line : head.split('\n')) {
-            if (line.toLower().startsWith("content-length:")) {
+            if (line.toLower().startsWith("content-length:"))
                 contentLength = line.mid(15).trimmed().toLongLong();
-            }
         }
         auto body = std::make_shared<QByteArray>();
         auto finish = [this, socket, head, body, contentLength] {
             body->append(socket->readAll());
-            if (body->size() < contentLength) {
+            if (body->size() < contentLength)
                 return;
-            }
             ++m_httpRequests;
             socket->write(onHttp ? onHttp(head, *body) : QByteArray("HTTP/1.1 404 Not Found\r\n\r\n"));
             socket->disconnectFromHost();
@@ -268,9 +253,8 @@ private:
         QObject::connect(socket, &QWebSocket::textMessageReceived, socket,
                          [this, socket](const QString &text) {
                              m_received.append(text);
-                             if (onText) {
+                             if (onText)
                                  onText(socket, text);
-                             }
                          });
         QObject::connect(socket, &QWebSocket::disconnected, socket, [this, socket] {
             ++m_closed;

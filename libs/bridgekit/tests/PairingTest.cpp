@@ -76,7 +76,6 @@ const LinkCase linkCases[] = {
     {"appSchemeNotGiven", u"myapp://pair?host=h&port=4&token=t", {}, {}},
     {"appSchemeDiffersInCase", u"myapp://pair?host=h&port=4&token=t", u"MyApp"_s, {}},
     {"upperCaseScheme", u"DODUZADOD://pair?host=h&port=1&token=t", {}, {}},
-    {"capitalisedScheme", u"Doduzadod://pair?host=h&port=1&token=t", {}, {}},
     {"otherScheme", u"https://pair?host=h&port=1&token=t", {}, {}},
     {"noScheme", u"pair?host=h&port=1&token=t", {}, {}},
     {"otherHost", u"doduzadod://peer?host=h&port=1&token=t", {}, {}},
@@ -91,7 +90,6 @@ const LinkCase linkCases[] = {
     {"portZero", u"doduzadod://pair?host=h&port=0&token=t", {}, {}},
     {"portTooLarge", u"doduzadod://pair?host=h&port=65536&token=t", {}, {}},
     {"portNegative", u"doduzadod://pair?host=h&port=-1&token=t", {}, {}},
-    {"portNegativeZero", u"doduzadod://pair?host=h&port=-0&token=t", {}, {}},
     {"portWithLetters", u"doduzadod://pair?host=h&port=88a0&token=t", {}, {}},
     {"portSignOnly", u"doduzadod://pair?host=h&port=%2B&token=t", {}, {}},
     {"portDoubleSign", u"doduzadod://pair?host=h&port=%2B%2B1&token=t", {}, {}},
@@ -116,11 +114,7 @@ TEST_P(PairLink, ParsesOrRejects) {
         EXPECT_FALSE(parsed.has_value()) << "accepted as " << parsed->description().toStdString();
         return;
     }
-    ASSERT_TRUE(parsed.has_value());
-    EXPECT_EQ(parsed->host, c.expected->host);
-    EXPECT_EQ(parsed->port, c.expected->port);
-    EXPECT_EQ(parsed->token, c.expected->token);
-    EXPECT_EQ(parsed->fp, c.expected->fp);
+    EXPECT_EQ(parsed, c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, PairLink, testing::ValuesIn(linkCases),
@@ -128,17 +122,12 @@ INSTANTIATE_TEST_SUITE_P(Table, PairLink, testing::ValuesIn(linkCases),
                              return std::string(param.param.name);
                          });
 
-TEST(PairLinkURL, WritesPartsInOrderAndFingerprintOnlyWhenPresent) {
-    const Pairing without{u"127.0.0.1"_s, 8800, u"tok"_s, std::nullopt};
-    EXPECT_EQ(without.url(u"doduzadod"_s), u"doduzadod://pair?host=127.0.0.1&port=8800&token=tok"_s);
+TEST(PairLinkURL, WritesPartsInOrderUnencodedAndFingerprintOnlyWhenPresent) {
+    const Pairing without{u"127.0.0.1"_s, 8800, u"a/b+c"_s, std::nullopt};
+    EXPECT_EQ(without.url(u"doduzadod"_s), u"doduzadod://pair?host=127.0.0.1&port=8800&token=a/b+c"_s);
 
     const Pairing with{u"127.0.0.1"_s, 8800, u"tok"_s, u"ab12"_s};
     EXPECT_EQ(with.url(u"myapp"_s), u"myapp://pair?host=127.0.0.1&port=8800&token=tok&fp=ab12"_s);
-}
-
-TEST(PairLinkURL, WritesValuesWithoutPercentEncoding) {
-    const Pairing p{u"h"_s, 1, u"a/b+c"_s, std::nullopt};
-    EXPECT_TRUE(p.url(u"x"_s).endsWith(u"&token=a/b+c"_s));
 }
 
 TEST(PairLinkURL, RoundTripsThroughParse) {
@@ -177,14 +166,6 @@ TEST(PairingRecord, HostThatCannotStandInAURLGivesNoAddresses) {
         EXPECT_FALSE(p.wsURL().has_value()) << host.toStdString();
         EXPECT_FALSE(p.httpBase().has_value()) << host.toStdString();
     }
-}
-
-TEST(PairingRecord, EqualityComparesFingerprintCaseSensitively) {
-    const Pairing lower{u"h"_s, 1, u"t"_s, u"abcd"_s};
-    const Pairing upper{u"h"_s, 1, u"t"_s, u"ABCD"_s};
-    EXPECT_NE(lower, upper);
-    EXPECT_EQ(lower, (Pairing{u"h"_s, 1, u"t"_s, u"abcd"_s}));
-    EXPECT_NE(lower, (Pairing{u"h"_s, 1, u"t"_s, std::nullopt}));
 }
 
 } // namespace
