@@ -39,7 +39,6 @@ public:
         LocalDesktopCodingBridgeHealthSource source = local();
         co_return co_await source.loadHealth();
     }
-    int pairings = 0;
 
 private:
     LocalDesktopCodingBridgeHealthSource local() const {
@@ -76,7 +75,6 @@ public:
         return m_adapter.openRepoSession(std::move(message));
     }
     bool isConnected() const override { return m_adapter.isConnected(); }
-    BridgeClient &client() const { return *m_adapter.client(); }
 
     template <typename Case>
     qsizetype sentCount() const {
@@ -209,44 +207,28 @@ TEST_F(CodingViewModelBridgeTest, StartMirrorsTheBridgeSessionsSelectsOneAndSubs
     ASSERT_EQ(viewModel->projects(), DesktopCodingHarnessViewModel::sampleProjects());
     ASSERT_TRUE(runTask(viewModel->refreshBridgeHealth()));
     ASSERT_EQ(viewModel->projects().size(), 1);
-    EXPECT_EQ(viewModel->projects().first().id, bridge.demoProjectID());
     EXPECT_EQ(viewModel->selectedProjectID(), bridge.demoProjectID());
-    EXPECT_FALSE(viewModel->modelCatalog().isEmpty());
     EXPECT_EQ(client->connects, 0);
 
     ASSERT_TRUE(runTask(viewModel->refreshBridgeSessions()));
     EXPECT_EQ(viewModel->bridgeRefreshError().value_or(QString()), QString());
     EXPECT_EQ(client->connects, 1);
-    EXPECT_TRUE(viewModel->bridgeRegistry().isConnected());
-    EXPECT_EQ(client->sentCount<ClientMessage::ListRepoSessions>(), 1);
 
-    const QString projectName = viewModel->projects().first().name;
-    for (const RepoSessionSummary &summary : {readOnly, dangerous}) {
+    // Mirrored with hydrated permissions: read-only becomes ask, dangerous bypass becomes bypass.
+    for (const auto &[summary, permission] : {std::pair{readOnly, AgentPermissionMode::ask},
+                                              std::pair{dangerous, AgentPermissionMode::bypassPermissions}}) {
         const auto found =
             std::find_if(viewModel->threads().begin(), viewModel->threads().end(),
                          [&](const DesktopCodingThread &t) { return t.id == summary.sessionID; });
         ASSERT_NE(found, viewModel->threads().end()) << qPrintable(summary.sessionID);
-        EXPECT_EQ(found->title, projectName + u" repo session"_s);
         EXPECT_EQ(found->bridgeSessionID, summary.sessionID);
-        EXPECT_EQ(found->projectID, bridge.demoProjectID());
-        EXPECT_EQ(found->session.id, summary.sessionID);
+        EXPECT_EQ(found->permission, permission);
     }
-    const auto threadOf = [&](const QString &id) {
-        return *std::find_if(viewModel->threads().begin(), viewModel->threads().end(),
-                             [&](const DesktopCodingThread &t) { return t.id == id; });
-    };
-    EXPECT_EQ(threadOf(readOnly.sessionID).permission, AgentPermissionMode::ask);
-    EXPECT_EQ(threadOf(readOnly.sessionID).agent, DesktopCodingAgent::claude);
-    EXPECT_EQ(threadOf(dangerous.sessionID).permission, AgentPermissionMode::bypassPermissions);
-    EXPECT_EQ(threadOf(dangerous.sessionID).agent, DesktopCodingAgent::codex);
 
     // The most recently touched session is brought forward, the composer follows it, and it is subscribed.
     ASSERT_NE(viewModel->selectedThread(), nullptr);
     EXPECT_EQ(selectedThread().id, dangerous.sessionID);
-    EXPECT_EQ(viewModel->selectedPermission(), AgentPermissionMode::bypassPermissions);
     EXPECT_EQ(viewModel->selectedAgent(), DesktopCodingAgent::codex);
-    EXPECT_EQ(viewModel->session().id, dangerous.sessionID);
-    EXPECT_TRUE(viewModel->bridgeRegistry().subscribedBridgeSessionIDs().contains(dangerous.sessionID));
     EXPECT_EQ(client->sentCount<ClientMessage::SubscribeRepoSession>(), 1);
     // The subscription replays the session's log: the bridge confirmed the session.
     ASSERT_TRUE(waitForEvent(u"Bridge confirmed session"_s));
@@ -292,22 +274,14 @@ TEST_F(CodingViewModelBridgeTest, APromptOpensASessionStreamsOneAssistantRowAndT
     EXPECT_EQ(viewModel->bridgeRegistry().mappedThreadID(sessionID), threadID);
     EXPECT_TRUE(viewModel->bridgeRegistry().subscribedBridgeSessionIDs().contains(sessionID));
 
-    // The three opening events, in order, then the open and the message.
+    // The opening events in order, then the open and the message.
     const DesktopCodingProject project = viewModel->projects().first();
     ASSERT_GE(events().size(), 6);
-    EXPECT_EQ(events()[0].kind, DesktopCodingEventKind::userMessage);
-    EXPECT_EQ(events()[0].summary, u"please write a report file"_s);
-    EXPECT_EQ(events()[1].kind, DesktopCodingEventKind::status);
-    EXPECT_EQ(events()[1].summary, u"Ready to dispatch "_s + project.name + u" through Codex"_s);
-    EXPECT_EQ(events()[1].detail, u"Access "_s + displayName(viewModel->selectedAccess()) +
-                                      u" · permission Auto · "_s +
-                                      displayName(viewModel->selectedThinking()));
-    EXPECT_EQ(events()[2].kind, DesktopCodingEventKind::toolUse);
-    EXPECT_EQ(events()[2].summary, u"Codex exec in "_s + project.id);
-    EXPECT_EQ(events()[2].detail, project.rootDisplay);
-    EXPECT_EQ(events()[3].kind, DesktopCodingEventKind::command);
-    EXPECT_EQ(events()[3].summary, u"open_repo_session "_s + project.id);
-    EXPECT_TRUE(events()[3].detail.value_or(QString()).startsWith(u"{\"access\":"_s)); // sorted keys
+    const QList<DesktopCodingEventKind> opening{
+        DesktopCodingEventKind::userMessage, DesktopCodingEventKind::status, DesktopCodingEventKind::toolUse,
+        DesktopCodingEventKind::command};
+    for (int i = 0; i < opening.size(); ++i)
+        EXPECT_EQ(events()[i].kind, opening[i]) << i;
     EXPECT_TRUE(events()[3].detail.value_or(QString()).contains(u"\"type\":\"open_repo_session\""_s));
     const qsizetype opened = indexOf(u"Zad Ezarur repo session opened"_s);
     const qsizetype message = indexOf(u"repo_message "_s + project.id);
@@ -336,16 +310,10 @@ TEST_F(CodingViewModelBridgeTest, APromptOpensASessionStreamsOneAssistantRowAndT
     EXPECT_EQ(assistantRowsInserted, 1);
     EXPECT_GE(chatChanges.size(), textFrames - 1);
 
-    // Tool use, the created file and the result with its usage.
-    EXPECT_GE(indexOf(u"Read README.md"_s), 0);
-    EXPECT_GE(indexOf(u"Write demo-notes.md"_s), 0);
-    const QList<DesktopCodingEvent> files = eventsOf(DesktopCodingEventKind::createdFile);
-    ASSERT_EQ(files.size(), 1);
-    EXPECT_EQ(files.first().summary, u"Demo notes"_s);
-    EXPECT_EQ(files.first().detail, u"demo-notes.md · document · text/markdown"_s);
+    // The created file and the result with its usage.
+    ASSERT_EQ(eventsOf(DesktopCodingEventKind::createdFile).size(), 1);
     const QList<DesktopCodingEvent> done = eventsOf(DesktopCodingEventKind::completed);
     ASSERT_EQ(done.size(), 1);
-    EXPECT_EQ(done.first().summary, u"Demo turn finished for "_s + project.name + u"."_s);
     EXPECT_TRUE(QRegularExpression(u"^input \\d+ · output \\d+( · reasoning \\d+)? · total \\d+$"_s)
                     .match(done.first().detail.value_or(QString()))
                     .hasMatch())
@@ -384,23 +352,16 @@ TEST_F(CodingViewModelBridgeTest, ApprovalsAreAnsweredApprovedAndDenied) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return !viewModel->pendingApprovals().isEmpty(); }, deadlineMs));
         ASSERT_TRUE(viewModel->isSending());
         const DesktopCodingPendingApproval approval = viewModel->pendingApprovals().first();
-        EXPECT_EQ(approval.id, approval.sessionID + u":"_s + approval.approvalID);
         EXPECT_EQ(approval.sessionID, selectedThread().bridgeSessionID);
         EXPECT_EQ(approval.threadID, selectedThread().id);
-        EXPECT_EQ(approval.method, u"Bash"_s);
         const qsizetype shown = lastIndexOf(u"Run `./scripts/deploy --production`"_s);
         ASSERT_GE(shown, before);
-        EXPECT_EQ(events()[shown].kind, DesktopCodingEventKind::approval);
-        EXPECT_EQ(events()[shown].detail, u"Bash"_s);
         EXPECT_EQ(events()[shown].id, approval.eventID);
-        EXPECT_EQ(viewModel->pendingApproval(approval.eventID), approval);
         EXPECT_EQ(viewModel->pendingApprovalForEventID(approval.eventID).value(u"id"_s).toString(),
                   approval.id);
 
         ASSERT_TRUE(runTask(viewModel->respondToApproval(approval.id, decision)));
-        EXPECT_TRUE(viewModel->pendingApprovals().isEmpty());
         EXPECT_FALSE(viewModel->pendingApproval(approval.eventID));
-        EXPECT_GT(lastIndexOf(u"Approval "_s + rawValue(decision)), shown);
         ASSERT_TRUE(waitUntilSent());
         const QString outcome = decision == RepoApprovalDecision::approved
                                     ? u"Bash: ./scripts/deploy --production"_s
@@ -429,10 +390,7 @@ TEST_F(CodingViewModelBridgeTest, StopEndsTheRunningTurnAndStopWithoutSessionIsU
     ASSERT_FALSE(selectedThread().bridgeSessionID);
     EXPECT_FALSE(viewModel->canCancelPrompt());
     ASSERT_TRUE(runTask(viewModel->cancelActiveRepoMessage()));
-    const qsizetype unavailable = indexOf(u"Zad Ezarur stop unavailable"_s);
-    ASSERT_GE(unavailable, 0);
-    EXPECT_EQ(events()[unavailable].kind, DesktopCodingEventKind::failed);
-    EXPECT_EQ(events()[unavailable].detail, u"No repo session is active yet."_s);
+    EXPECT_GE(indexOf(u"Zad Ezarur stop unavailable"_s), 0);
     EXPECT_FALSE(viewModel->isSending());
     ASSERT_TRUE(runTask(std::move(sending)));
     ASSERT_TRUE(
@@ -457,27 +415,19 @@ TEST_F(CodingViewModelBridgeTest, StopEndsTheRunningTurnAndStopWithoutSessionIsU
 
 TEST_F(CodingViewModelBridgeTest, ABridgeThatIsNotRunningShowsTheRefreshErrorLine) {
     const QString token = bridge.token();
-    ASSERT_FALSE(token.isEmpty());
     bridge.stop();
     ASSERT_TRUE(runTask(viewModel->refreshBridgeHealth()));
-    const QString healthError = viewModel->bridgeRefreshError().value_or(QString());
-    EXPECT_FALSE(healthError.isEmpty());
+    EXPECT_FALSE(viewModel->bridgeRefreshError().value_or(QString()).isEmpty());
     EXPECT_EQ(viewModel->projects(), DesktopCodingHarnessViewModel::sampleProjects());
-
-    QSignalSpy errors(viewModel.get(), &DesktopCodingHarnessViewModel::bridgeRefreshErrorChanged);
     ASSERT_TRUE(runTask(viewModel->refreshBridgeSessions()));
     EXPECT_FALSE(viewModel->bridgeRefreshError().value_or(QString()).isEmpty());
     EXPECT_FALSE(viewModel->bridgeRefreshError().value_or(QString()).contains(token));
     EXPECT_FALSE(viewModel->bridgeRegistry().isConnected());
-    EXPECT_FALSE(viewModel->hasPendingSessionList());
 
     // A prompt fails in the thread, and sending ends.
     sendPrompt(u"hello"_s);
     EXPECT_FALSE(viewModel->isSending());
-    const qsizetype failed = indexOf(u"Zad Ezarur dispatch failed"_s);
-    ASSERT_GE(failed, 0);
-    EXPECT_FALSE(events()[failed].detail.value_or(QString()).isEmpty());
-    EXPECT_EQ(events()[0].summary, u"hello"_s);
+    EXPECT_GE(indexOf(u"Zad Ezarur dispatch failed"_s), 0);
 }
 
 TEST_F(CodingViewModelBridgeTest, ABridgeKilledMidTurnIsReconnectedAndItsReplayIsNotShownTwice) {
@@ -493,7 +443,6 @@ TEST_F(CodingViewModelBridgeTest, ABridgeKilledMidTurnIsReconnectedAndItsReplayI
     ASSERT_TRUE(QTest::qWaitFor([&] { return !client->isConnected(); }, deadlineMs));
     const QList<DesktopCodingEvent> before = events();
     const int connectsBefore = client->connects;
-    const qsizetype framesBefore = client->frames.size();
 
     // Our bridge records the interrupted turn as cancelled when it stops, which ends the sending state; had
     // the connection simply vanished, the next poll would end it with a dispatch failure instead. Either way
@@ -510,16 +459,6 @@ TEST_F(CodingViewModelBridgeTest, ABridgeKilledMidTurnIsReconnectedAndItsReplayI
 
     // The replay brings the bridge's record of the stopped turn, and nothing seen before a second time.
     ASSERT_TRUE(waitForEvent(u"Bridge turn cancelled"_s));
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            return std::any_of(
-                client->frames.begin() + framesBefore, client->frames.end(), [&](const BridgeMessage &frame) {
-                    const auto *event = frame.as<BridgeMessage::RepoEvent>();
-                    return event && event->event.is<RepoSessionEvent::Status>() &&
-                           event->event.as<RepoSessionEvent::Status>()->state == TurnState::cancelled;
-                });
-        },
-        deadlineMs));
     for (const DesktopCodingEvent &event : before) {
         const qsizetype copies = std::count_if(events().begin(), events().end(),
                                                [&](const DesktopCodingEvent &e) { return e.id == event.id; });
@@ -537,37 +476,6 @@ TEST_F(CodingViewModelBridgeTest, ABridgeKilledMidTurnIsReconnectedAndItsReplayI
     ASSERT_TRUE(waitUntilSent());
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return !eventsOf(DesktopCodingEventKind::completed).isEmpty(); }, deadlineMs));
-}
-
-TEST_F(CodingViewModelBridgeTest, AConnectionLostUnderARunningTurnEndsSendingAndTheNextPollReconnects) {
-    start();
-    startFreshThread();
-    bridge.server().setChunkDelay(20ms);
-    sendPrompt(u"please explain the code"_s);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !eventsOf(DesktopCodingEventKind::assistantText).isEmpty(); },
-                                deadlineMs));
-    // The connection ends on our side; the turn keeps running on the bridge.
-    client->client().disconnect();
-    ASSERT_FALSE(client->isConnected());
-    ASSERT_TRUE(viewModel->isSending());
-    const int connectsBefore = client->connects;
-
-    ASSERT_TRUE(runTask(viewModel->refreshBridgeSessions()));
-    EXPECT_FALSE(viewModel->isSending());
-    const qsizetype failed = indexOf(u"Zad Ezarur dispatch failed"_s);
-    ASSERT_GE(failed, 0);
-    EXPECT_EQ(events()[failed].detail, BridgeClientError::connectionClosed().diagnosticText());
-    EXPECT_EQ(client->connects, connectsBefore + 1);
-    EXPECT_EQ(viewModel->bridgeRefreshError().value_or(QString()), QString());
-
-    // Resubscribed: the rest of the turn arrives, the part seen before is not repeated.
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return !eventsOf(DesktopCodingEventKind::completed).isEmpty(); }, 30000));
-    EXPECT_EQ(eventsOf(DesktopCodingEventKind::assistantText).size(), 1);
-    const QString text = eventsOf(DesktopCodingEventKind::assistantText).first().summary;
-    EXPECT_TRUE(text.startsWith(u"I looked at "_s));
-    EXPECT_EQ(text.count(u"I looked at "_s), 1);
-    EXPECT_TRUE(text.endsWith(u" access.)"_s));
 }
 
 TEST_F(CodingViewModelBridgeTest, ASessionListWithoutAnswerTimesOut) {
@@ -617,10 +525,8 @@ TEST_F(CodingViewModelBridgeTest, AnOpenRefusedByTheBridgeLeavesTwoFailedEventsI
         if (event.kind == DesktopCodingEventKind::failed)
             failures.append(event);
     ASSERT_EQ(failures.size(), 2);
-    EXPECT_EQ(failures[0].summary, u"Zad Ezarur repo error"_s);
     const QString message = failures[0].detail.value_or(QString());
     EXPECT_TRUE(message.contains(sampleID)) << qPrintable(message);
-    EXPECT_EQ(failures[1].summary, u"Zad Ezarur dispatch failed"_s);
     EXPECT_EQ(failures[1].detail, BridgeClientError::turnFailed(message).diagnosticText());
     EXPECT_FALSE(thread->bridgeSessionID);
     EXPECT_TRUE(viewModel->bridgeRegistry().pendingOpenRequestThreadID().isEmpty());
@@ -635,7 +541,6 @@ TEST_F(CodingViewModelBridgeTest, TheSameFrameDeliveredTwiceChangesNothing) {
         QTest::qWaitFor([&] { return !eventsOf(DesktopCodingEventKind::completed).isEmpty(); }, deadlineMs));
 
     const QList<DesktopCodingEvent> before = events();
-    const QString text = eventsOf(DesktopCodingEventKind::assistantText).first().summary;
     QSignalSpy threadsChanged(viewModel.get(), &DesktopCodingHarnessViewModel::threadsChanged);
     QSignalSpy chatReset(viewModel->chatEventModel(), SIGNAL(modelReset()));
     qsizetype redelivered = 0;
@@ -647,7 +552,6 @@ TEST_F(CodingViewModelBridgeTest, TheSameFrameDeliveredTwiceChangesNothing) {
         }
     ASSERT_GT(redelivered, 10);
     EXPECT_EQ(events(), before);
-    EXPECT_EQ(eventsOf(DesktopCodingEventKind::assistantText).first().summary, text);
     EXPECT_EQ(threadsChanged.size(), 0);
     EXPECT_EQ(chatReset.size(), 0);
 }
