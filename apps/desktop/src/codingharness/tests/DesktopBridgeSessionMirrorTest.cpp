@@ -6,9 +6,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QPointer>
 #include <QTest>
-#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -103,32 +101,28 @@ TEST_P(OrderedByRecency, LaterFirstDatedBeforeUndatedOtherwiseInputOrder) {
               GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, OrderedByRecency,
-    ::testing::Values(
-        OrderCase{"DatedUndatedDated", {{u"A"_s, 5}, {u"B"_s}, {u"C"_s, 7}}, {u"C"_s, u"A"_s, u"B"_s}},
-        OrderCase{"EqualDatesKeepInputOrder",
-                  {{u"A"_s, 5}, {u"B"_s, 6}, {u"C"_s, 5}, {u"D"_s, 5}},
-                  {u"B"_s, u"A"_s, u"C"_s, u"D"_s}},
-        OrderCase{"UndatedKeepInputOrderAfterDated",
-                  {{u"A"_s}, {u"B"_s}, {u"C"_s, 1}, {u"D"_s}},
-                  {u"C"_s, u"A"_s, u"B"_s, u"D"_s}},
-        OrderCase{"AllUndated", {{u"C"_s}, {u"A"_s}, {u"B"_s}}, {u"C"_s, u"A"_s, u"B"_s}},
-        OrderCase{"Empty", {}, {}}),
-    [](const auto &caseInfo) { return std::string(caseInfo.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, OrderedByRecency,
+                         ::testing::Values(OrderCase{"DatedUndatedDated",
+                                                     {{u"A"_s, 5}, {u"B"_s}, {u"C"_s, 7}},
+                                                     {u"C"_s, u"A"_s, u"B"_s}},
+                                           OrderCase{"EqualDatesKeepInputOrder",
+                                                     {{u"A"_s, 5}, {u"B"_s, 6}, {u"C"_s, 5}, {u"D"_s, 5}},
+                                                     {u"B"_s, u"A"_s, u"C"_s, u"D"_s}},
+                                           OrderCase{"UndatedKeepInputOrderAfterDated",
+                                                     {{u"A"_s}, {u"B"_s}, {u"C"_s, 1}, {u"D"_s}},
+                                                     {u"C"_s, u"A"_s, u"B"_s, u"D"_s}},
+                                           OrderCase{"Empty", {}, {}}),
+                         [](const auto &caseInfo) { return std::string(caseInfo.param.name); });
 
-TEST(OrderedByRecencyDates, AnInvalidDateCountsAsNone) {
-    QHash<QString, QDateTime> recency{{u"A"_s, QDateTime()}, {u"B"_s, at(1)}};
-    EXPECT_EQ(idsOf(DesktopBridgeSessionMirror::orderedByRecency(sessions({u"A"_s, u"B"_s}), recency)),
-              (QStringList{u"B"_s, u"A"_s}));
-}
-
-TEST(OrderedByRecencyDates, DatesAreComparedAsInstantsAcrossTimeZones) {
+TEST(OrderedByRecencyDates, InvalidDatesCountAsNoneAndZonesCompareAsInstants) {
     // 11:30 at UTC+2 is 09:30 UTC, earlier than 10:00 UTC.
     QHash<QString, QDateTime> recency{
-        {u"A"_s, QDateTime(QDate(2026, 3, 14), QTime(11, 30), Qt::OffsetFromUTC, 2 * 3600)}, {u"B"_s, at(0)}};
-    EXPECT_EQ(idsOf(DesktopBridgeSessionMirror::orderedByRecency(sessions({u"A"_s, u"B"_s}), recency)),
-              (QStringList{u"B"_s, u"A"_s}));
+        {u"A"_s, QDateTime()},
+        {u"B"_s, QDateTime(QDate(2026, 3, 14), QTime(11, 30), Qt::OffsetFromUTC, 2 * 3600)},
+        {u"C"_s, at(0)}};
+    EXPECT_EQ(
+        idsOf(DesktopBridgeSessionMirror::orderedByRecency(sessions({u"A"_s, u"B"_s, u"C"_s}), recency)),
+        (QStringList{u"C"_s, u"B"_s, u"A"_s}));
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -210,35 +204,23 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---------------------------------------------------------------------------------------------------------
 
-TEST(DesktopBridgeSessionRegistry, MappingsAndOpenRequests) {
-    DesktopBridgeSessionRegistry registry;
-    registry.bind(u"s1"_s, u"t1"_s);
-    registry.bind(u"s2"_s, u"t2"_s);
-    registry.bind(u"s1"_s, u"t3"_s);
-    EXPECT_EQ(registry.mappedThreadID(u"s1"_s), u"t3"_s);
-    EXPECT_EQ(registry.mappedThreadID(u"s9"_s), std::nullopt);
-    EXPECT_EQ(registry.mappedBridgeSessionIDs(), (QSet<QString>{u"s1"_s, u"s2"_s}));
-
-    registry.recordOpenRequest(u"r1"_s, u"t1"_s);
-    EXPECT_EQ(registry.takeOpenRequestThread(u"r1"_s), u"t1"_s);
-    EXPECT_EQ(registry.takeOpenRequestThread(u"r1"_s), std::nullopt); // a repeated reply is not honoured
-    EXPECT_EQ(registry.takeOpenRequestThread(u"unknown"_s), std::nullopt);
-}
-
 TEST(DesktopBridgeSessionRegistry, ANewConnectionHasNoSubscriptionsButKeepsMappings) {
     DesktopBridgeSessionRegistry registry;
-    EXPECT_FALSE(registry.isConnected());
-    registry.bind(u"s1"_s, u"t1"_s);
+    registry.bind(u"s1"_s, u"t0"_s);
+    registry.bind(u"s2"_s, u"t2"_s);
+    registry.bind(u"s1"_s, u"t1"_s); // a later bind replaces the mapping
+    EXPECT_EQ(registry.mappedBridgeSessionIDs(), (QSet<QString>{u"s1"_s, u"s2"_s}));
     registry.recordOpenRequest(u"r1"_s, u"t1"_s);
+    registry.recordOpenRequest(u"r2"_s, u"t2"_s);
+    EXPECT_EQ(registry.takeOpenRequestThread(u"r2"_s), u"t2"_s);
+    EXPECT_EQ(registry.takeOpenRequestThread(u"r2"_s), std::nullopt); // a repeated reply is not honoured
 
     registry.markConnected();
     EXPECT_TRUE(registry.shouldSubscribe(u"s1"_s));
     registry.markSubscribed(u"s1"_s);
     EXPECT_FALSE(registry.shouldSubscribe(u"s1"_s));
-    EXPECT_TRUE(registry.shouldSubscribe(u"s2"_s));
 
     registry.markConnected(); // reconnected: the subscription must be sent again
-    EXPECT_TRUE(registry.isConnected());
     EXPECT_TRUE(registry.shouldSubscribe(u"s1"_s));
 
     registry.markSubscribed(u"s1"_s);
@@ -280,54 +262,22 @@ void runEventsFor(int milliseconds) {
     ASSERT_TRUE(QTest::qWaitFor([&fired] { return fired; }, milliseconds + 5000));
 }
 
-TEST(BridgeSessionListRequest, OnlyTheFirstFinishReachesTheContinuation) {
-    int calls = 0;
-    QStringList delivered;
-    BridgeSessionListRequest request(u"r1"_s, [&](BridgeSessionListResult result) {
-        ++calls;
-        ASSERT_TRUE(result.hasValue());
-        delivered = idsOf(result.value());
-    });
-    EXPECT_FALSE(request.isFinished());
-    request.finish(sessions({u"a"_s}));
-    request.finish(sessions({u"b"_s}));
-    request.finish(timeoutFailure());
-    EXPECT_EQ(calls, 1);
-    EXPECT_EQ(delivered, QStringList{u"a"_s});
-    EXPECT_TRUE(request.isFinished());
-}
-
 TEST(BridgeSessionListRequest, FinishCancelsTheTimeout) {
     int calls = 0;
     int timeouts = 0;
-    BridgeSessionListRequest request(u"r1"_s, [&](BridgeSessionListResult) { ++calls; });
+    QStringList delivered;
+    BridgeSessionListRequest request(u"r1"_s, [&](BridgeSessionListResult result) {
+        ++calls;
+        delivered = result.hasValue() ? idsOf(result.value()) : QStringList{u"(error)"_s};
+    });
     request.scheduleTimeout(2'000'000, [&] { ++timeouts; });
-    EXPECT_TRUE(request.hasTimeoutTask());
-    request.finish(sessions({}));
+    request.finish(sessions({u"a"_s}));
+    request.finish(sessions({u"b"_s})); // only the first finish counts
     EXPECT_FALSE(request.hasTimeoutTask());
     runEventsFor(30);
     EXPECT_EQ(timeouts, 0);
     EXPECT_EQ(calls, 1);
-}
-
-TEST(BridgeSessionListRequest, TimeoutRunsOnTheSchedulingThreadAndALateReplyIsIgnored) {
-    std::optional<BridgeSessionListResult> delivered;
-    int calls = 0;
-    BridgeSessionListRequest request(u"r1"_s, [&](BridgeSessionListResult result) {
-        ++calls;
-        delivered.emplace(std::move(result));
-    });
-    QThread *timeoutThread = nullptr;
-    request.scheduleTimeout(1'500'000, [&] {
-        timeoutThread = QThread::currentThread();
-        request.finish(timeoutFailure());
-    });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return calls > 0; }, 5000));
-    EXPECT_EQ(timeoutThread, QThread::currentThread());
-    request.finish(sessions({u"late"_s}));
-    EXPECT_EQ(calls, 1);
-    ASSERT_TRUE(delivered);
-    EXPECT_TRUE(isTimeout(*delivered));
+    EXPECT_EQ(delivered, QStringList{u"a"_s});
 }
 
 TEST(BridgeSessionListRequest, TimeoutDoesNotFireBeforeItsTime) {
@@ -427,7 +377,6 @@ TEST(BridgeSessionListRequestResult, ATimeoutIsRethrownToTheAwaiter) {
     owner.pending->scheduleTimeout(1'000'000, [&owner] { owner.finishPending(u"r1"_s, timeoutFailure()); });
     ASSERT_TRUE(QTest::qWaitFor([&] { return outcome.done; }, 5000));
     EXPECT_TRUE(outcome.timedOut);
-    EXPECT_TRUE(outcome.sessionIDs.isEmpty());
 }
 
 TEST(BridgeSessionListRequestResult, AlreadyFinishedAnswersAtOnce) {
@@ -435,7 +384,6 @@ TEST(BridgeSessionListRequestResult, AlreadyFinishedAnswersAtOnce) {
     BridgeSessionListRequest request(u"r1"_s);
     request.finish(sessions({u"a"_s}));
     awaitResult(request, outcome);
-    EXPECT_TRUE(outcome.done);
     EXPECT_EQ(outcome.sessionIDs, QStringList{u"a"_s});
 }
 
