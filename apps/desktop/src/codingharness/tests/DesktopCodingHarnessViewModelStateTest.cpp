@@ -86,51 +86,29 @@ RepoSessionSummary sessionSummary(const QString &sessionID, const QString &proje
     return summary;
 }
 
-TEST(CodingViewModelState, StartsWithTheSampleProjectsAndOneThread) {
+TEST(CodingViewModelState, StartsWithOneThreadOfTheFirstProjectAndSendsOnlyNonBlankPrompts) {
     ensureCoreApplication();
     StateFixture f;
-    const QList<DesktopCodingProject> samples = DesktopCodingHarnessViewModel::sampleProjects();
-    ASSERT_EQ(samples.size(), 2);
-    EXPECT_EQ(f.viewModel.projects(), samples);
-    EXPECT_EQ(f.viewModel.selectedProjectID(), samples.first().id);
-    EXPECT_EQ(f.viewModel.selectedAgent(), DesktopCodingAgent::codex);
-    EXPECT_EQ(f.viewModel.selectedModelID(), u"gpt-5.5"_s);
-    EXPECT_EQ(f.viewModel.selectedAccess(), samples.first().sandboxAccessMode());
-    EXPECT_EQ(f.viewModel.selectedPermission(), AgentPermissionMode::auto_);
-    EXPECT_EQ(f.viewModel.selectedThinking(), DesktopCodingThinkingLevel::medium);
-    EXPECT_FALSE(f.viewModel.allowWeb());
-    EXPECT_TRUE(f.viewModel.promptText().isEmpty());
-    EXPECT_FALSE(f.viewModel.isSending());
-    EXPECT_FALSE(f.viewModel.bridgeRefreshError());
-    EXPECT_TRUE(f.viewModel.pendingApprovals().isEmpty());
+    const DesktopCodingProject first = DesktopCodingHarnessViewModel::sampleProjects().first();
+    EXPECT_EQ(f.viewModel.selectedProjectID(), first.id);
+    EXPECT_EQ(f.viewModel.selectedAccess(), first.sandboxAccessMode());
     ASSERT_EQ(f.viewModel.threads().size(), 1);
     const DesktopCodingThread &thread = f.viewModel.threads().first();
-    EXPECT_EQ(thread.title, samples.first().name);
-    EXPECT_EQ(thread.projectID, samples.first().id);
+    EXPECT_EQ(thread.projectID, first.id);
     EXPECT_EQ(thread.session, f.viewModel.session());
-    EXPECT_EQ(f.viewModel.session().title, samples.first().name);
-    EXPECT_NE(thread.id, f.viewModel.session().id);
-    EXPECT_FALSE(thread.bridgeSessionID);
-    EXPECT_EQ(f.viewModel.selectedThreadIDByProject().value(samples.first().id), thread.id);
-    EXPECT_EQ(f.viewModel.selectedThreadIndex(), 0);
+    EXPECT_EQ(f.viewModel.selectedThreadIDByProject().value(first.id), thread.id);
     EXPECT_FALSE(f.viewModel.canSendPrompt());
     f.viewModel.setPromptText(u"  \n "_s);
     EXPECT_FALSE(f.viewModel.canSendPrompt());
     f.viewModel.setPromptText(u" hi "_s);
     EXPECT_TRUE(f.viewModel.canSendPrompt());
     EXPECT_EQ(f.viewModel.currentRequestDraft().prompt, u"hi"_s);
-}
 
-TEST(CodingViewModelState, WithoutProjectsThereIsNoThread) {
-    ensureCoreApplication();
-    StateFixture f(QList<DesktopCodingProject>{});
-    EXPECT_TRUE(f.viewModel.threads().isEmpty());
-    EXPECT_FALSE(f.viewModel.selectedProjectID());
-    EXPECT_EQ(f.viewModel.selectedAccess(), RepoAccessMode::edit);
-    EXPECT_EQ(f.viewModel.selectedModelID(), u"gpt-5.5"_s);
-    EXPECT_TRUE(f.viewModel.selectedThreadIDByProject().isEmpty());
-    f.viewModel.setPromptText(u"hi"_s);
-    EXPECT_FALSE(f.viewModel.canSendPrompt());
+    StateFixture empty(QList<DesktopCodingProject>{});
+    EXPECT_TRUE(empty.viewModel.threads().isEmpty());
+    EXPECT_FALSE(empty.viewModel.selectedProjectID());
+    empty.viewModel.setPromptText(u"hi"_s);
+    EXPECT_FALSE(empty.viewModel.canSendPrompt());
 }
 
 TEST(CodingViewModelState, HealthWithoutProjectsKeepsTheSamplesButInstallsTheModels) {
@@ -141,8 +119,6 @@ TEST(CodingViewModelState, HealthWithoutProjectsKeepsTheSamplesButInstallsTheMod
     EXPECT_EQ(f.viewModel.projects(), DesktopCodingHarnessViewModel::sampleProjects());
     ASSERT_EQ(f.viewModel.modelCatalog().value(DesktopCodingAgent::claude).size(), 1);
     EXPECT_EQ(f.viewModel.modelCatalog().value(DesktopCodingAgent::claude).first().id, u"claude-x-1"_s);
-    EXPECT_EQ(f.viewModel.modelCatalog().value(DesktopCodingAgent::codex),
-              DesktopCodingModelOption::defaults(DesktopCodingAgent::codex));
     EXPECT_FALSE(f.viewModel.bridgeRefreshError());
 }
 
@@ -153,7 +129,6 @@ TEST(CodingViewModelState, AVanishedProjectGivesWayToTheFirst) {
     ASSERT_TRUE(runTask(f.viewModel.refreshBridgeHealth()));
     EXPECT_EQ(f.viewModel.selectedProjectID(), u"alpha"_s);
     f.viewModel.selectProject(u"beta"_s);
-    EXPECT_EQ(f.viewModel.selectedProjectID(), u"beta"_s);
     ASSERT_NE(f.viewModel.selectedThread(), nullptr);
     EXPECT_EQ(f.viewModel.selectedThread()->projectID, u"beta"_s);
 
@@ -202,8 +177,6 @@ TEST(CodingViewModelState, FramesForAMirroredSessionUpdateItsThreadAndTheCompose
     f.viewModel.handleBridgeMessage(
         BridgeMessage{BridgeMessage::RepoSessions{u"nobody-waits"_s, {sessionSummary(u"s1"_s, project)}}});
     ASSERT_EQ(f.viewModel.threads().size(), 2);
-    EXPECT_EQ(f.viewModel.threads()[1].id, u"s1"_s);
-    EXPECT_EQ(f.viewModel.threads()[1].title, f.viewModel.projects().first().name + u" repo session"_s);
     ASSERT_EQ(f.viewModel.selectedThread()->id, u"s1"_s); // a session no thread mirrored is brought forward
 
     RepoSessionSummary updated = sessionSummary(u"s1"_s, project);
@@ -215,8 +188,6 @@ TEST(CodingViewModelState, FramesForAMirroredSessionUpdateItsThreadAndTheCompose
     const QList<DesktopCodingEvent> &events = f.viewModel.selectedThread()->session.events;
     ASSERT_EQ(events.size(), 1);
     EXPECT_EQ(events.first().id, u"s1-7"_s);
-    EXPECT_EQ(events.first().summary, u"Bridge updated runtime settings"_s);
-    EXPECT_EQ(events.first().detail, u"edit · accept_edits · gpt-5.4"_s);
     EXPECT_EQ(f.viewModel.selectedAccess(), RepoAccessMode::edit);
     EXPECT_EQ(f.viewModel.selectedPermission(), AgentPermissionMode::acceptEdits);
     EXPECT_EQ(f.viewModel.selectedModelID(), u"gpt-5.4"_s);
@@ -258,8 +229,6 @@ TEST(CodingViewModelState, PressingSendTwiceSendsOneTurn) {
     EXPECT_FALSE(f.viewModel.isSending());
     const QList<DesktopCodingEvent> &events = f.viewModel.selectedThread()->session.events;
     ASSERT_EQ(events.size(), 4);
-    EXPECT_EQ(events[0].summary, u"hello"_s);
-    EXPECT_EQ(events[3].summary, u"Zad Ezarur dispatch failed"_s);
     EXPECT_EQ(events[3].detail, BridgeClientError::connectionClosed().diagnosticText());
     EXPECT_EQ(f.viewModel.promptText(), u"hello again"_s);
 }
@@ -310,15 +279,14 @@ TEST(CodingViewModelTexts, FramePreviewIsTheFrameWithSortedKeys) {
     const ClientMessage frame = draft.repoMessage(u"s1"_s, u"m1"_s);
     const QString preview = DesktopCodingHarnessViewModel::bridgeFramePreview(frame);
     const QByteArray encoded = frame.encode();
-    const std::string text = preview.toStdString();
-    EXPECT_EQ(nlohmann::json::parse(text), nlohmann::json::parse(encoded.begin(), encoded.end()));
-    // Keys in sorted order at the top level.
-    const nlohmann::ordered_json ordered = nlohmann::ordered_json::parse(text);
+    EXPECT_EQ(nlohmann::json::parse(preview.toStdString()),
+              nlohmann::json::parse(encoded.begin(), encoded.end()));
+    const nlohmann::ordered_json ordered = nlohmann::ordered_json::parse(preview.toStdString());
     std::vector<std::string> keys;
     for (auto it = ordered.begin(); it != ordered.end(); ++it)
         keys.push_back(it.key());
     EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end()));
-    EXPECT_TRUE(preview.contains(u"héllo"_s));
+    EXPECT_TRUE(preview.contains(u"héllo"_s)); // not escaped
 }
 
 } // namespace
