@@ -4,6 +4,8 @@
 
 #include "DesktopBridgeSessionMirror.h"
 
+#include "support/EventLoop.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTest>
@@ -19,18 +21,9 @@ using namespace rirudez;
 
 namespace {
 
-class QtApplication : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "DesktopBridgeSessionMirrorTest";
-        static char *argv[] = {name, nullptr};
-        m_app = std::make_unique<QCoreApplication>(argc, argv);
-    }
-    void TearDown() override { m_app.reset(); }
-
-private:
-    std::unique_ptr<QCoreApplication> m_app;
+// Timers and the event loop need the application object.
+struct QtApplication : ::testing::Environment {
+    void SetUp() override { rirudez::testing::ensureCoreApplication(); }
 };
 const auto *const qtApplication = ::testing::AddGlobalTestEnvironment(new QtApplication);
 

@@ -31,18 +31,9 @@ using Code = DesktopCodingBridgeStateFileError::Code;
 
 namespace {
 
-class QtApplication : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "DesktopCodingBridgeHealthSourceTest";
-        static char *argv[] = {name, nullptr};
-        m_app = std::make_unique<QCoreApplication>(argc, argv);
-    }
-    void TearDown() override { m_app.reset(); }
-
-private:
-    std::unique_ptr<QCoreApplication> m_app;
+// Timers and the event loop need the application object.
+struct QtApplication : ::testing::Environment {
+    void SetUp() override { rirudez::testing::ensureCoreApplication(); }
 };
 const auto *const qtApplication = ::testing::AddGlobalTestEnvironment(new QtApplication);
 
@@ -127,21 +118,21 @@ TEST_P(PairingFailure, FailsWithTheFileAndNeverShowsTheToken) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, PairingFailure,
-    ::testing::Values(
-        PairingFailureCase{"BlankToken", " \n\t\r\n", "abc", Code::fileReadCorruptFile, "token"},
-        PairingFailureCase{"EmptyToken", "", "abc", Code::fileReadCorruptFile, "token"},
-        PairingFailureCase{"MissingToken", std::nullopt, "abc", Code::fileReadNoSuchFile, "token"},
-        PairingFailureCase{"BlankFingerprint", "hush-hush", "\n \n", Code::fileReadCorruptFile,
-                           "fingerprint"},
-        PairingFailureCase{"MissingFingerprint", "hush-hush", std::nullopt, Code::fileReadNoSuchFile,
-                           "fingerprint"},
-        PairingFailureCase{"TokenNotUtf8", QByteArray("tok\xFF\xFE"), "abc",
-                           Code::fileReadInapplicableStringEncoding, "token"},
-        PairingFailureCase{"TokenTooLarge", QByteArray(70 * 1024, 'x'), "abc", Code::fileReadTooLarge,
-                           "token"}),
-    [](const auto &caseInfo) { return std::string(caseInfo.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, PairingFailure,
+                         ::testing::Values(PairingFailureCase{"BlankToken", " \n\t\r\n", "abc",
+                                                              Code::fileReadCorruptFile, "token"},
+                                           PairingFailureCase{"MissingToken", std::nullopt, "abc",
+                                                              Code::fileReadNoSuchFile, "token"},
+                                           PairingFailureCase{"BlankFingerprint", "hush-hush", "\n \n",
+                                                              Code::fileReadCorruptFile, "fingerprint"},
+                                           PairingFailureCase{"MissingFingerprint", "hush-hush", std::nullopt,
+                                                              Code::fileReadNoSuchFile, "fingerprint"},
+                                           PairingFailureCase{"TokenNotUtf8", QByteArray("tok\xFF\xFE"),
+                                                              "abc", Code::fileReadInapplicableStringEncoding,
+                                                              "token"},
+                                           PairingFailureCase{"TokenTooLarge", QByteArray(70 * 1024, 'x'),
+                                                              "abc", Code::fileReadTooLarge, "token"}),
+                         [](const auto &caseInfo) { return std::string(caseInfo.param.name); });
 
 TEST_F(Pairing_, LoadHealthPassesOnAPairingFailureAndAStateDirectoryThatIsWrong) {
     QDir().mkpath(path(u"token"_s)); // a directory where the token file belongs
@@ -240,21 +231,13 @@ TEST_P(ConversationLog, AnswersFromTheMarkers) {
     EXPECT_EQ(fresh.hasConversationEvents(u" s "_s), GetParam().expected);
 }
 
-const QByteArray statusLines = "{\"kind\":\"session_opened\",\"sequence\":1}\n"
-                               "{\"kind\":\"status\",\"state\":\"working\",\"sequence\":2}\n"
-                               "{\"kind\":\"tool_use\",\"name\":\"bash\",\"sequence\":3}\n";
-
+// The marker rules themselves are exercised by the randomized comparison below; these cases cover the text
+// decoding and escaping it does not generate.
 INSTANTIATE_TEST_SUITE_P(
     Cases, ConversationLog,
     ::testing::Values(
-        ConversationCase{"OtherKindsOnly", statusLines, false}, ConversationCase{"Empty", "", false},
-        ConversationCase{"Result", statusLines + "{\"kind\":\"result\",\"usage\":{}}\n", true},
-        ConversationCase{"UserMessage", "{\"kind\":\"user_message\",\"text\":\"hi\"}\n", true},
-        ConversationCase{"AssistantText", statusLines + "{\"kind\":\"assistant_text\",\"text\":\"x\"}", true},
+        ConversationCase{"Empty", "", false},
         ConversationCase{"Error", "{\"sequence\":9,\"kind\":\"error\",\"message\":\"boom\"}\n", true},
-        ConversationCase{"SpacedColonIsNotAMarker", "{\"kind\": \"result\"}\n{\"kind\" :\"error\"}\n", false},
-        ConversationCase{"LongerKindIsNotAMarker", "{\"kind\":\"result_summary\"}\n{\"kind\":\"errors\"}\n",
-                         false},
         ConversationCase{"EscapedInsideTextIsNotAMarker", "{\"text\":\"\\\"kind\\\":\\\"result\\\"\"}\n",
                          false},
         ConversationCase{"MultiByteText",
