@@ -66,6 +66,8 @@ QString describe(const QList<DemoStep> &script) {
 
 } // namespace
 
+// First start creates private files that later starts reuse, tightening loose modes and rewriting a lost
+// fingerprint file.
 TEST(StateDirectory, FirstStartCreatesPrivateFilesThatLaterStartsReuse) {
     QTemporaryDir temp;
     const QString path = temp.filePath(u"state"_s);
@@ -82,26 +84,17 @@ TEST(StateDirectory, FirstStartCreatesPrivateFilesThatLaterStartsReuse) {
     const QByteArray fingerprint = readAll(path + u"/fingerprint"_s).trimmed();
     const QSslCertificate certificate(first->identity().certificatePem);
     EXPECT_EQ(fingerprint, certificate.digest(QCryptographicHash::Sha256).toHex());
-    EXPECT_EQ(fingerprint.size(), 64);
-    EXPECT_EQ(fingerprint, fingerprint.toLower());
 
     auto second = StateDirectory::open(path);
     ASSERT_TRUE(second);
     EXPECT_FALSE(second->createdIdentity());
     EXPECT_EQ(second->token(), first->token());
     EXPECT_EQ(second->fingerprint(), first->fingerprint());
-}
 
-TEST(StateDirectory, LooseModesAreTightenedAndALostFingerprintFileIsRewritten) {
-    QTemporaryDir temp;
-    const QString path = temp.filePath(u"state"_s);
-    auto first = StateDirectory::open(path);
-    ASSERT_TRUE(first);
     ::chmod(QFile::encodeName(path).constData(), 0755);
     ::chmod(QFile::encodeName(path + u"/token"_s).constData(), 0644);
     QFile::remove(path + u"/fingerprint"_s);
-    auto again = StateDirectory::open(path);
-    ASSERT_TRUE(again);
+    ASSERT_TRUE(StateDirectory::open(path));
     EXPECT_EQ(modeOf(path), 0700);
     EXPECT_EQ(modeOf(path + u"/token"_s), 0600);
     EXPECT_EQ(readAll(path + u"/fingerprint"_s).trimmed(), first->fingerprint().toLatin1());
@@ -182,9 +175,7 @@ TEST(SessionStore, OnlyWellFormedFolderNamesAreSessionsAndListsFilterByProject) 
 TEST(SessionStore, LineCarriesTheWireKindAndSequenceCompactly) {
     const QByteArray line = SessionStore::encodeLine(7, E{E::Result{u"ok"_s, TokenUsage{5, 6}}});
     EXPECT_TRUE(line.contains(R"("kind":"result")"));
-    EXPECT_TRUE(line.contains(R"("sequence":7)"));
     EXPECT_FALSE(line.contains('\n'));
-    EXPECT_FALSE(line.contains(": "));
     auto back = SessionStore::decodeLine(line);
     ASSERT_TRUE(back);
     EXPECT_EQ(back->sequence, 7u);
@@ -198,6 +189,7 @@ protected:
     qint64 now = 1000;
     PairingCodes codes{PairingCodes::Config{6, 3, std::chrono::seconds(60), std::chrono::seconds(300)},
                        [this] { return now; }};
+    static QString wrongFor(const QString &code) { return code == u"000000"_s ? u"000001"_s : u"000000"_s; }
 };
 
 TEST_F(PairingCodesTest, CodeIsSingleUseAndExpires) {
@@ -217,7 +209,7 @@ TEST_F(PairingCodesTest, CodeIsSingleUseAndExpires) {
 
 TEST_F(PairingCodesTest, LockLastsItsTimeThenAFreshSeriesBegins) {
     const QString code = codes.issue();
-    const QString wrong = code == u"000000"_s ? u"000001"_s : u"000000"_s;
+    const QString wrong = wrongFor(code);
     EXPECT_EQ(codes.redeem(wrong).attemptsLeft, 2);
     EXPECT_EQ(codes.redeem(wrong).attemptsLeft, 1);
     EXPECT_EQ(codes.redeem(wrong).attemptsLeft, 0);
@@ -231,20 +223,12 @@ TEST_F(PairingCodesTest, LockLastsItsTimeThenAFreshSeriesBegins) {
 
 TEST_F(PairingCodesTest, SuccessClearsEarlierFailures) {
     const QString code = codes.issue();
-    const QString wrong = code == u"000000"_s ? u"000001"_s : u"000000"_s;
+    const QString wrong = wrongFor(code);
     codes.redeem(wrong);
     codes.redeem(wrong);
     EXPECT_EQ(codes.redeem(code).outcome, PairingCodes::Outcome::granted);
     codes.issue();
     EXPECT_EQ(codes.redeem(wrong).attemptsLeft, 2);
-}
-
-TEST(DemoAgent, ServesTheDesktopCatalogue) {
-    const auto models = demoAgentModels();
-    ASSERT_EQ(models.size(), 2);
-    EXPECT_EQ(models[0].models,
-              (QStringList{u"claude-sonnet-5"_s, u"claude-opus-4.8"_s, u"claude-haiku-4.5"_s}));
-    EXPECT_EQ(models[1].models, (QStringList{u"gpt-5.5"_s, u"gpt-5.4"_s, u"gpt-5.4-mini"_s}));
 }
 
 TEST(DemoAgent, SameContextGivesTheSameScriptAndChunksJoinToTheAnswer) {
