@@ -87,30 +87,12 @@ public:
     }
 
     QByteArray spliced(QByteArray bytes) {
-        static const std::vector<QByteArray> inserts{"\xff",
-                                                     "\xc0\xaf",
-                                                     "\xed\xa0\x80",
-                                                     "\xf4\x90\x80\x80",
-                                                     "\x80",
-                                                     "\xe2\x82",
-                                                     "\\ud800",
-                                                     "\\u00",
-                                                     "\x00",
-                                                     "\"",
-                                                     "\\",
-                                                     ",",
-                                                     "}",
-                                                     "]",
-                                                     ":",
-                                                     "{",
-                                                     "[",
-                                                     "null",
-                                                     "-",
-                                                     "1e999",
-                                                     "0x1",
-                                                     "NaN",
-                                                     "\t",
-                                                     "//"};
+        // clang-format off
+        static const std::vector<QByteArray> inserts{
+            "\xff", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\x80", "\xe2\x82", "\\ud800", "\\u00",
+            "\x00", "\"", "\\", ",", "}", "]", ":", "{", "[", "null", "-", "1e999", "0x1", "NaN", "\t", "//",
+        };
+        // clang-format on
         const auto at = qsizetype(below(std::size_t(bytes.size()) + 1));
         bytes.insert(at, inserts[below(inserts.size())]);
         if (below(2) == 0 && bytes.size() > 2)
@@ -134,16 +116,12 @@ public:
 
     // Replaces one number of the text with one that no 64-bit integer or double holds exactly.
     QByteArray hugeNumber(QByteArray bytes) {
-        static const std::vector<QByteArray> numbers{"18446744073709551616",
-                                                     "-9223372036854775809",
-                                                     "99999999999999999999999999",
-                                                     "1e400",
-                                                     "-1",
-                                                     "1.5",
-                                                     "1E2",
-                                                     "0.0",
-                                                     "-0",
-                                                     "4294967296"};
+        // clang-format off
+        static const std::vector<QByteArray> numbers{
+            "18446744073709551616", "-9223372036854775809", "99999999999999999999999999", "1e400", "-1",
+            "1.5", "1E2", "0.0", "-0", "4294967296",
+        };
+        // clang-format on
         std::vector<qsizetype> digits;
         for (qsizetype i = 0; i < bytes.size(); ++i)
             if (std::isdigit(static_cast<unsigned char>(bytes[i])) && (i == 0 || bytes[i - 1] == ':'))
@@ -188,19 +166,13 @@ public:
             collect(root);
         if (nodes.empty())
             return bytes;
-        static const std::vector<Json> replacements{nullptr,
-                                                    true,
-                                                    false,
-                                                    0,
-                                                    -1,
-                                                    1.5,
-                                                    "",
-                                                    "unknown",
-                                                    Json::array(),
-                                                    Json::object(),
-                                                    Json::array({"a", 1}),
-                                                    Json::object({{"kind", "status"}}),
-                                                    std::numeric_limits<std::uint64_t>::max()};
+        // clang-format off
+        static const std::vector<Json> replacements{
+            nullptr, true, false, 0, -1, 1.5, "", "unknown", Json::array(), Json::object(),
+            Json::array({"a", 1}), Json::object({{"kind", "status"}}),
+            std::numeric_limits<std::uint64_t>::max(),
+        };
+        // clang-format on
         *nodes[below(nodes.size())] = replacements[below(replacements.size())];
         return wire::dump(root);
     }
