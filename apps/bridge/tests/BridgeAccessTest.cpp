@@ -4,6 +4,7 @@
 #include "TestHttps.h"
 #include "TestWebSocket.h"
 
+#include "DemoAgent.h"
 #include "ServerCodec.h"
 
 #include "rirudez/bridgekit/BridgeJson.h"
@@ -30,9 +31,14 @@ Json jsonOf(const QByteArray &body) {
     return parsed ? *parsed : Json();
 }
 
+HttpsAnswer pair(const InProcessBridge &bridge, const QByteArray &code) {
+    return httpsRequest("POST", bridge.httpsBase() + u"/pair"_s, bridge.fingerprint(), {},
+                        R"({"code":")" + code + R"("})");
+}
+
 } // namespace
 
-TEST(BridgeAccess, CorrectTokenGetsHelloWithProtocolOneAndTheDemoModels) {
+TEST(BridgeAccess, CorrectTokenGetsHelloWithTheAgentsModelsAndProjects) {
     InProcessBridge bridge;
     ASSERT_TRUE(bridge.isRunning());
     TestWebSocket socket(bridge.fingerprint());
@@ -42,13 +48,9 @@ TEST(BridgeAccess, CorrectTokenGetsHelloWithProtocolOneAndTheDemoModels) {
     ASSERT_TRUE(hello);
     EXPECT_EQ(hello->protocolVersion, 1);
     EXPECT_EQ(hello->agents, (QStringList{u"claude"_s, u"codex"_s}));
-    ASSERT_EQ(hello->models.size(), 2);
-    EXPECT_EQ(hello->models[1].defaultModel, u"gpt-5.5"_s);
-    EXPECT_TRUE(hello->models[0].models.contains(u"claude-haiku-4.5"_s));
+    EXPECT_EQ(hello->models, server::demoAgentModels());
     ASSERT_EQ(hello->projects.size(), 1);
     EXPECT_EQ(hello->projects[0].id, u"demo"_s);
-    EXPECT_EQ(hello->projects[0].capabilities.accessModes,
-              (QStringList{u"watch"_s, u"ask"_s, u"propose"_s, u"edit"_s}));
 
     socket.send(ClientMessage{ClientMessage::Ping{}});
     EXPECT_TRUE(socket.waitFor<BridgeMessage::Pong>());
@@ -67,14 +69,16 @@ TEST_P(BridgeRefusesFirstFrame, WithUnauthorizedErrorAndClose) {
     TestWebSocket socket(bridge.fingerprint());
     ASSERT_TRUE(socket.open(bridge.wsUrl()));
     socket.sendText(GetParam().frame);
+    // Frames already on their way when the refusal goes out are ignored, even the right token.
+    socket.send(ClientMessage{ClientMessage::Auth{bridge.token()}});
+    socket.send(ClientMessage{ClientMessage::Ping{}});
     auto error = socket.waitFor<BridgeMessage::Error>();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, ErrorCode(ErrorCode::unauthorized));
     EXPECT_EQ(error->message, QString::fromLatin1(GetParam().message));
     EXPECT_TRUE(socket.waitForDisconnected());
     EXPECT_EQ(bridge.counters().authenticatedSockets, 0u);
-    // Nothing else was answered: no hello, no pong.
-    EXPECT_EQ(socket.frames().size(), 1);
+    EXPECT_EQ(socket.frames().size(), 1); // no hello, no pong
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -83,23 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedFirstFrame{"WrongToken", R"({"type":"auth","token":"not-the-token"})", "invalid token"},
         RefusedFirstFrame{"EmptyToken", R"({"type":"auth","token":""})", "invalid token"},
         RefusedFirstFrame{"PingBeforeAuth", R"({"type":"ping"})", "the first frame must be auth"},
-        RefusedFirstFrame{"ListBeforeAuth", R"({"type":"list_repo_sessions","request_id":"r"})",
-                          "the first frame must be auth"},
         RefusedFirstFrame{"MalformedJson", R"({"type":"auth","token":)", "the first frame must be auth"}),
     [](const auto &param) { return std::string(param.param.name); });
-
-TEST(BridgeAccess, FramesAfterARefusedAuthAreIgnored) {
-    InProcessBridge bridge;
-    TestWebSocket socket(bridge.fingerprint());
-    ASSERT_TRUE(socket.open(bridge.wsUrl()));
-    socket.send(ClientMessage{ClientMessage::Auth{u"guess"_s}});
-    socket.send(ClientMessage{ClientMessage::Auth{bridge.token()}}); // already on its way when refused
-    socket.send(ClientMessage{ClientMessage::Ping{}});
-    EXPECT_TRUE(socket.waitForDisconnected());
-    ASSERT_EQ(socket.frames().size(), 1);
-    EXPECT_TRUE(socket.frames()[0]->is<BridgeMessage::Error>());
-    EXPECT_EQ(bridge.counters().authenticatedSockets, 0u);
-}
 
 TEST(BridgeAccess, SocketThatNeverAuthenticatesIsClosedAfterTheTimeout) {
     InProcessBridgeOptions options;
@@ -141,12 +130,8 @@ TEST(BridgeAccess, HealthNeedsTheBearerToken) {
     ASSERT_EQ(ok.status, 200) << ok.error.toStdString();
     auto health = decodeBridgeHealth(ok.body);
     ASSERT_TRUE(health) << health.error().description.toStdString();
-    EXPECT_TRUE(health->ok);
     EXPECT_EQ(health->name, u"Test bridge"_s);
-    EXPECT_EQ(health->protocol, 1);
-    EXPECT_EQ(health->agents, (QStringList{u"claude"_s, u"codex"_s}));
     ASSERT_EQ(health->projects.size(), 1);
-    EXPECT_TRUE(health->projects[0].capabilities.durableSessions);
 
     for (const QByteArray &authorization :
          {QByteArray(), "Bearer " + token.chopped(1), QByteArray("Bearer "), "Basic " + token, token}) {
@@ -170,11 +155,11 @@ TEST(BridgeAccess, BrowserOriginIsRefusedOnEveryRoute) {
                      {{"Authorization", "Bearer " + token}, {"Origin", "http://evil.example"}});
     EXPECT_EQ(health.status, 403);
     const QString code = bridge.issuePairingCode();
-    const auto pair =
+    const auto paired =
         httpsRequest("POST", bridge.httpsBase() + u"/pair"_s, bridge.fingerprint(),
                      {{"Origin", "http://127.0.0.1:8800"}}, R"({"code":")" + code.toUtf8() + R"("})");
-    EXPECT_EQ(pair.status, 403);
-    EXPECT_FALSE(pair.body.contains(token));
+    EXPECT_EQ(paired.status, 403);
+    EXPECT_FALSE(paired.body.contains(token));
 
     TestWebSocket socket(bridge.fingerprint());
     QNetworkRequest request;
@@ -196,20 +181,16 @@ TEST(BridgeAccess, PlainRoutesNeverTurnIntoWebSockets) {
 TEST(BridgeAccess, PairingCodeIsExchangedOnceForTheToken) {
     InProcessBridge bridge;
     const QString url = bridge.httpsBase() + u"/pair"_s;
-    const QString code = bridge.issuePairingCode();
-    const auto granted =
-        httpsRequest("POST", url, bridge.fingerprint(), {}, R"({"code":")" + code.toUtf8() + R"("})");
+    const QByteArray code = bridge.issuePairingCode().toUtf8();
+    const auto granted = pair(bridge, code);
     ASSERT_EQ(granted.status, 200) << granted.error.toStdString();
     const Json body = jsonOf(granted.body);
     EXPECT_EQ(body.value("token", ""), bridge.token().toStdString());
     EXPECT_EQ(body.value("fp", ""), bridge.fingerprint().toStdString());
     EXPECT_EQ(body.value("name", ""), "Test bridge");
-    EXPECT_EQ(body.value("protocol", 0), 1);
-    EXPECT_EQ(body.at("agents"), Json::parse(R"(["claude","codex"])"));
 
     // Single use: the same code is now wrong.
-    const auto again =
-        httpsRequest("POST", url, bridge.fingerprint(), {}, R"({"code":")" + code.toUtf8() + R"("})");
+    const auto again = pair(bridge, code);
     EXPECT_EQ(again.status, 401);
     EXPECT_EQ(jsonOf(again.body).value("attempts_left", -1), 4);
     EXPECT_FALSE(again.body.contains(bridge.token().toUtf8()));
@@ -221,17 +202,14 @@ TEST(BridgeAccess, PairingCodeIsExchangedOnceForTheToken) {
 
 TEST(BridgeAccess, FiveWrongCodesLockPairingEvenForTheRightCode) {
     InProcessBridge bridge;
-    const QString url = bridge.httpsBase() + u"/pair"_s;
-    const QString code = bridge.issuePairingCode();
-    const QByteArray wrong = code == u"000000"_s ? "111111" : "000000";
+    const QByteArray code = bridge.issuePairingCode().toUtf8();
+    const QByteArray wrong = code == "000000" ? "111111" : "000000";
     for (int attemptsLeft = 4; attemptsLeft >= 0; --attemptsLeft) {
-        const auto answer =
-            httpsRequest("POST", url, bridge.fingerprint(), {}, R"({"code":")" + wrong + R"("})");
+        const auto answer = pair(bridge, wrong);
         ASSERT_EQ(answer.status, 401);
         EXPECT_EQ(jsonOf(answer.body).value("attempts_left", -1), attemptsLeft);
     }
-    const auto locked =
-        httpsRequest("POST", url, bridge.fingerprint(), {}, R"({"code":")" + code.toUtf8() + R"("})");
+    const auto locked = pair(bridge, code);
     EXPECT_EQ(locked.status, 429);
     EXPECT_FALSE(locked.body.contains(bridge.token().toUtf8()));
 }
@@ -260,11 +238,7 @@ TEST(BridgeAccess, LogsNeverContainTheToken) {
     EXPECT_TRUE(good.waitFor<BridgeMessage::RepoError>());
     httpsRequest("GET", bridge.httpsBase() + u"/health"_s, bridge.fingerprint(),
                  {{"Authorization", "Bearer x" + token.toUtf8()}});
-    const QString code = bridge.issuePairingCode();
-    EXPECT_EQ(httpsRequest("POST", bridge.httpsBase() + u"/pair"_s, bridge.fingerprint(), {},
-                           R"({"code":")" + code.toUtf8() + R"("})")
-                  .status,
-              200);
+    EXPECT_EQ(pair(bridge, bridge.issuePairingCode().toUtf8()).status, 200);
 
     QLoggingCategory::setFilterRules(u"zad.bridge.*.info=false\nzad.bridge.*.debug=false"_s);
     qInstallMessageHandler(previous);
