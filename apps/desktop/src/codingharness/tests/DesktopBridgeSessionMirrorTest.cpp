@@ -80,6 +80,7 @@ Listing listing(const QList<Listed> &entries) {
 
 // ---------------------------------------------------------------------------------------------------------
 
+// A listing and the session ids expected from it, in order.
 struct OrderCase {
     const char *name;
     QList<Listed> input;
@@ -120,13 +121,7 @@ TEST(OrderedByRecencyDates, InvalidDatesCountAsNoneAndZonesCompareAsInstants) {
 
 // ---------------------------------------------------------------------------------------------------------
 
-struct SelectableCase {
-    const char *name;
-    QList<Listed> input;
-    QStringList expected;
-};
-
-class SelectableBridgeSessions : public ::testing::TestWithParam<SelectableCase> {};
+class SelectableBridgeSessions : public ::testing::TestWithParam<OrderCase> {};
 
 TEST_P(SelectableBridgeSessions, ConversationFirstThenUnknownThenAll) {
     const Listing in = listing(GetParam().input);
@@ -137,14 +132,12 @@ TEST_P(SelectableBridgeSessions, ConversationFirstThenUnknownThenAll) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, SelectableBridgeSessions,
     ::testing::Values(
-        SelectableCase{"OnlyTheConversation", {{u"A"_s, -1, 0}, {u"B"_s}, {u"C"_s, -1, 1}}, {u"C"_s}},
-        SelectableCase{"UnknownWhenNoConversation", {{u"A"_s, -1, 0}, {u"B"_s}}, {u"B"_s}},
-        SelectableCase{
+        OrderCase{"OnlyTheConversation", {{u"A"_s, -1, 0}, {u"B"_s}, {u"C"_s, -1, 1}}, {u"C"_s}},
+        OrderCase{"UnknownWhenNoConversation", {{u"A"_s, -1, 0}, {u"B"_s}}, {u"B"_s}},
+        OrderCase{
             "AllWhenAllFalse", {{u"A"_s, -1, 0}, {u"B"_s, -1, 0}, {u"C"_s, -1, 0}}, {u"A"_s, u"B"_s, u"C"_s}},
-        SelectableCase{
-            "EveryConversationInOrder", {{u"C"_s, -1, 1}, {u"B"_s}, {u"A"_s, -1, 1}}, {u"C"_s, u"A"_s}},
-        SelectableCase{"AllUnknown", {{u"B"_s}, {u"A"_s}}, {u"B"_s, u"A"_s}},
-        SelectableCase{"Empty", {}, {}}),
+        OrderCase{"EveryConversationInOrder", {{u"C"_s, -1, 1}, {u"B"_s}, {u"A"_s, -1, 1}}, {u"C"_s, u"A"_s}},
+        OrderCase{"Empty", {}, {}}),
     [](const auto &caseInfo) { return std::string(caseInfo.param.name); });
 
 // ---------------------------------------------------------------------------------------------------------

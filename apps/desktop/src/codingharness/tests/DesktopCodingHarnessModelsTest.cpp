@@ -502,7 +502,7 @@ TEST(DesktopCodingThreads, AppendMovesUpdatedAtToTheEvent) {
 // ---------------------------------------------------------------------------------------------
 // Turn images, approvals, drafts.
 
-TEST(DesktopCodingTurnImages, IdDataAndConversion) {
+TEST(DesktopCodingTurnImages, IdAndDataOnlyFromStandardBase64) {
     const QString b64 =
         QString::fromLatin1(QByteArray("\x89PNG\r\n\x1a\n-sketch-bytes-of-a-tiny-image!").toBase64());
     ASSERT_EQ(b64.size(), 52);
@@ -516,9 +516,6 @@ TEST(DesktopCodingTurnImages, IdDataAndConversion) {
     const DesktopCodingTurnImage odd(ImageKind::sketch, repeated(family, 20));
     EXPECT_EQ(odd.id, u"sketch:20:"_s + repeated(family, 16));
     EXPECT_EQ(odd.data(), std::nullopt);
-}
-
-TEST(DesktopCodingTurnImages, RejectsWhatIsNotStandardBase64) {
     for (const QString &bad : {u"QQ"_s, u"QQ=A"_s, u"Q Q="_s, u"QQ-_"_s, u"Q==="_s, u"\u00e9\u00e9=="_s})
         EXPECT_EQ(DesktopCodingTurnImage(ImageKind::sketch, bad).data(), std::nullopt) << bad.toStdString();
     EXPECT_EQ(DesktopCodingTurnImage(ImageKind::sketch, u"QUI="_s).data(), QByteArray("AB"));
@@ -593,19 +590,16 @@ DesktopCodingThread richThread() {
 }
 
 TEST(DesktopCodingJson, EveryRecordRoundTrips) {
-    for (DesktopCodingAgent value : allDesktopCodingAgents)
-        expectRoundTrip(value);
-    for (DesktopCodingThinkingLevel value : allDesktopCodingThinkingLevels)
-        expectRoundTrip(value);
-    for (DesktopCodingRuntimeMode value : allDesktopCodingRuntimeModes)
-        expectRoundTrip(value);
-    for (DesktopCodingEventKind value : allDesktopCodingEventKinds)
-        expectRoundTrip(value);
-    for (const DesktopCodingProject &project : DesktopCodingProject::sampleProjects())
-        expectRoundTrip(project);
-    for (const DesktopCodingModelOption &option :
-         DesktopCodingModelOption::defaults(DesktopCodingAgent::claude))
-        expectRoundTrip(option);
+    const auto each = [](const auto &values) {
+        for (const auto &value : values)
+            expectRoundTrip(value);
+    };
+    each(allDesktopCodingAgents);
+    each(allDesktopCodingThinkingLevels);
+    each(allDesktopCodingRuntimeModes);
+    each(allDesktopCodingEventKinds);
+    each(DesktopCodingProject::sampleProjects());
+    each(DesktopCodingModelOption::defaults(DesktopCodingAgent::claude));
     expectRoundTrip(DesktopCodingTurnImage(ImageKind::markup, u"QUI="_s));
     expectRoundTrip(richThread());
     expectRoundTrip(richThread().session);
