@@ -253,72 +253,23 @@ public:
             return {M::Pong{}};
         }
     }
-    ClientMessage clientMessage() {
-        using M = ClientMessage;
-        auto effort = [this] { return maybe<ThinkingEffort>([this] { return pick(allThinkingEfforts); }); };
-        auto permission = [this] {
-            return maybe<AgentPermissionMode>([this] { return pick(allAgentPermissionModes); });
-        };
-        switch (below(12)) {
-        case 0:
-            return {M::Auth{text()}};
-        case 1:
-            return {M::Turn{TurnRequest{text(), text(), text(), images(), maybeText(),
-                                        coin() ? TurnMode::build : TurnMode::ask, coin(), pick(allAgents),
-                                        maybeText(), maybeText(), effort(), permission()}}};
-        case 2:
-            return {M::ListProjects{text()}};
-        case 3:
-            return {M::RegisterProject{text(), text(), maybeText(), pick(allRepoAccessModes),
-                                       pick(allRepoAccessModes), coin(), coin()}};
-        case 4:
-            return {M::ListRepoSessions{text(), maybeText()}};
-        case 5:
-            return {M::OpenRepoSession{text(), text(), pick(allAgents), maybeText(), effort(), permission(),
-                                       pick(allRepoAccessModes), coin()}};
-        case 6:
-            return {M::SubscribeRepoSession{text()}};
-        case 7:
-            return {
-                M::RepoMessage{text(), text(), text(), images(), maybeText(), maybe<RepoMessageSettings>([&] {
-                                   return RepoMessageSettings{maybeText(), effort(), permission(),
-                                                              pick(allRepoAccessModes), coin()};
-                               })}};
-        case 8:
-            return {M::RepoApprovalResponse{text(), text(), pick(allRepoApprovalDecisions)}};
-        case 9:
-            return {M::CancelRepoMessage{text()}};
-        case 10:
-            return {M::Cancel{text()}};
-        default:
-            return {M::Ping{}};
-        }
-    }
 
 private:
     std::mt19937_64 m_random;
 };
 
-// Every frame survives the trip to the other side, and absent members are omitted, never null.
-template <typename Make, typename Encode, typename Decode>
-void expectRandomRoundTrips(Make make, Encode encode, Decode decode) {
+// Every frame the server encodes survives the trip to the client, and absent members are omitted,
+// never null. (Client frames are checked against the server with the golden values above.)
+TEST(RandomizedRoundTrip, ClientDecodesWhatTheServerEncodes) {
+    ValueGenerator generate(0x5eed'b41d'9e);
     for (int i = 0; i < 2000; ++i) {
-        const auto message = make();
-        const QByteArray bytes = encode(message);
-        const auto decoded = decode(bytes);
+        const BridgeMessage message = generate.bridgeMessage();
+        const QByteArray bytes = encodeBridgeMessage(message);
+        const auto decoded = decodeBridgeMessage(bytes);
         ASSERT_TRUE(decoded.hasValue()) << descriptionOf(decoded.error()) << " in " << bytes.toStdString();
         ASSERT_EQ(*decoded, message) << bytes.toStdString();
         ASSERT_FALSE(bytes.contains(":null")) << bytes.toStdString();
     }
-}
-
-TEST(RandomizedRoundTrip, ServerToClientAndClientToServer) {
-    ValueGenerator generate(0x5eed'b41d'9e);
-    expectRandomRoundTrips([&] { return generate.bridgeMessage(); }, encodeBridgeMessage,
-                           [](const QByteArray &b) { return decodeBridgeMessage(b); });
-    expectRandomRoundTrips([&] { return generate.clientMessage(); },
-                           [](const ClientMessage &m) { return m.encode(); },
-                           [](const QByteArray &b) { return decodeClientMessage(b); });
 }
 
 } // namespace
