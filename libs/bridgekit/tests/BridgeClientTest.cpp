@@ -472,7 +472,7 @@ TEST_F(ScriptedClientTest, TurnRoutingFollowsOnlyTheActiveTurn) {
 
 struct TurnEndCase {
     const char *name;
-    std::function<BridgeMessage(const QString &turnID)> frame;
+    BridgeMessage frame; // answers the turn "t-1"
     BridgeClientError expected;
 };
 
@@ -480,34 +480,26 @@ class TurnEndTest : public ScriptedClientTest, public ::testing::WithParamInterf
 
 TEST_P(TurnEndTest, EndsTheTurnWithTheMappedError) {
     script = [](QWebSocket *socket, const ClientMessage &frame) {
-        if (const auto *turn = frame.as<ClientMessage::Turn>())
-            sendFrame(socket, GetParam().frame(turn->request.turnID));
+        if (frame.is<ClientMessage::Turn>())
+            sendFrame(socket, GetParam().frame);
     };
     connectClient();
-    expectClientError(runTask(client.runTurn(turnRequest(u"p"_s, u"go"_s))), GetParam().expected);
+    expectClientError(runTask(client.runTurn(TurnRequest{.turnID = u"t-1"_s, .project = u"p"_s})),
+                      GetParam().expected);
     EXPECT_FALSE(client.hasActiveTurn());
 }
 
+using M = BridgeMessage;
 INSTANTIATE_TEST_SUITE_P(
     Cases, TurnEndTest,
-    ::testing::Values(
-        TurnEndCase{"cancelledStatus",
-                    [](const QString &id) {
-                        return BridgeMessage{BridgeMessage::Status{id, TurnState::cancelled}};
-                    },
-                    BridgeClientError::turnCancelled()},
-        TurnEndCase{
-            "errorWithoutTurnIdTurnInFlight",
-            [](const QString &) {
-                return BridgeMessage{BridgeMessage::Error{std::nullopt, ErrorCode::turnInFlight, u"busy"_s}};
-            },
-            BridgeClientError::turnInFlight()},
-        TurnEndCase{
-            "errorUnauthorized",
-            [](const QString &id) {
-                return BridgeMessage{BridgeMessage::Error{id, ErrorCode::unauthorized, u"token revoked"_s}};
-            },
-            BridgeClientError::unauthorized()}),
+    ::testing::Values(TurnEndCase{"cancelledStatus", M{M::Status{u"t-1"_s, TurnState::cancelled}},
+                                  BridgeClientError::turnCancelled()},
+                      TurnEndCase{"errorWithoutTurnIdTurnInFlight",
+                                  M{M::Error{std::nullopt, ErrorCode::turnInFlight, u"busy"_s}},
+                                  BridgeClientError::turnInFlight()},
+                      TurnEndCase{"errorUnauthorized",
+                                  M{M::Error{u"t-1"_s, ErrorCode::unauthorized, u"revoked"_s}},
+                                  BridgeClientError::unauthorized()}),
     [](const ::testing::TestParamInfo<TurnEndCase> &param) { return std::string(param.param.name); });
 
 TEST_F(ScriptedClientTest, BridgeClosingMidRequestFailsItWithConnectionClosed) {

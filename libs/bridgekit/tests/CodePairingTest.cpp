@@ -147,47 +147,36 @@ TEST_F(ScriptedPairingTest, PostsTheNormalizedCodeAsJsonAndAcceptsAFingerprintDi
 
 struct StatusCase {
     const char *name;
-    std::function<QByteArray(const QString &peerFingerprint)> response;
+    int status;
+    QByteArray body; // "{fp}" stands for the peer's fingerprint, "{other}" for one differing in a digit
     std::optional<CodePairingError> expected; // absent: a DecodingFailure
 };
 
 class PairingAnswerTest : public ScriptedPairingTest, public ::testing::WithParamInterface<StatusCase> {};
 
 TEST_P(PairingAnswerTest, MapsTheAnswer) {
-    answer(GetParam().response(peer.fingerprint()));
+    const QByteArray fp = peer.fingerprint().toUtf8();
+    const QByteArray body =
+        QByteArray(GetParam().body).replace("{fp}", fp).replace("{other}", "x" + fp.mid(1));
+    answer(httpResponse(GetParam().status, "Status", body));
     const auto redeemed = runTask(CodePairing::redeem(peer.host(), peer.port(), u"123456"_s, std::nullopt));
-    if (GetParam().expected) {
+    if (GetParam().expected)
         expectPairingError(redeemed, *GetParam().expected);
-    } else {
+    else
         EXPECT_TRUE(redeemed.errorAs<DecodingFailure>().has_value()) << redeemed.describe();
-    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, PairingAnswerTest,
     ::testing::Values(
-        StatusCase{"wrongWithAttempts",
-                   [](const QString &) { return httpResponse(401, "Unauthorized", "{\"attempts_left\":2}"); },
-                   CodePairingError::wrongCode(2)},
-        StatusCase{"wrongWithoutReadableBody",
-                   [](const QString &) { return httpResponse(401, "Unauthorized", "nope"); },
-                   CodePairingError::wrongCode(0)},
-        StatusCase{"locked", [](const QString &) { return httpResponse(429, "Too Many Requests"); },
-                   CodePairingError::locked()},
-        StatusCase{"serverError", [](const QString &) { return httpResponse(500, "Internal Server Error"); },
-                   CodePairingError::http(500)},
-        StatusCase{"reportedFingerprintDiffers",
-                   [](const QString &fp) {
-                       return httpResponse(200, "OK", grantedBody(QString(fp).replace(0, 1, u"x"_s)));
-                   },
+        StatusCase{"wrongWithAttempts", 401, "{\"attempts_left\":2}", CodePairingError::wrongCode(2)},
+        StatusCase{"wrongWithoutReadableBody", 401, "nope", CodePairingError::wrongCode(0)},
+        StatusCase{"locked", 429, {}, CodePairingError::locked()},
+        StatusCase{"serverError", 500, {}, CodePairingError::http(500)},
+        StatusCase{"reportedFingerprintDiffers", 200, grantedBody(u"{other}"_s),
                    CodePairingError::fingerprintMismatch()},
-        StatusCase{"grantedWithoutToken",
-                   [](const QString &fp) {
-                       return httpResponse(200, "OK",
-                                           "{\"name\":\"n\",\"agents\":[],\"protocol\":1,\"fp\":\"" +
-                                               fp.toUtf8() + "\"}");
-                   },
-                   std::nullopt}),
+        StatusCase{"grantedWithoutToken", 200,
+                   "{\"name\":\"n\",\"agents\":[],\"protocol\":1,\"fp\":\"{fp}\"}", std::nullopt}),
     [](const ::testing::TestParamInfo<StatusCase> &param) { return std::string(param.param.name); });
 
 TEST(CodePairingErrorText, UserTextCarriesTheAttemptsLeftAndDiagnosticsEscapeQuotes) {
