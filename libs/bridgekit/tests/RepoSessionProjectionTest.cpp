@@ -16,21 +16,15 @@ namespace {
 using E = RepoSessionEvent;
 using Change = RepoSessionProjection::Change;
 
-E text(const QString &t) {
-    return E{E::AssistantText{t}};
-}
-E tool(const QString &name) {
-    return E{E::ToolUse{name}};
-}
-E status(TurnState state) {
-    return E{E::Status{state}};
-}
+const auto text = [](const QString &t) { return E{E::AssistantText{t}}; };
+const auto tool = [](const QString &name) { return E{E::ToolUse{name}}; };
+const auto status = [](TurnState state) { return E{E::Status{state}}; };
+const auto resolved = [](const QString &approvalID) {
+    return E{E::ApprovalResolved{approvalID, RepoApprovalDecision::denied}};
+};
 E request(const QString &approvalID, const QString &messageID = u"m"_s,
           const QString &summary = u"run ls"_s) {
     return E{E::ApprovalRequested{approvalID, messageID, u"shell"_s, summary}};
-}
-E resolved(const QString &approvalID) {
-    return E{E::ApprovalResolved{approvalID, RepoApprovalDecision::denied}};
 }
 
 QString textOf(const RepoSessionProjection::Entry &entry) {
