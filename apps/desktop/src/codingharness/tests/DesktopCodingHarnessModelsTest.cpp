@@ -468,26 +468,24 @@ INSTANTIATE_TEST_SUITE_P(
                                   repeated(u"x"_s, 55) + u"..."_s}));
 
 TEST(DesktopCodingThreads, RetitlesOnlyWhileTheTitleIsAPlaceholderOrNoPromptWasSent) {
-    const auto user = event(u"u1"_s, DesktopCodingEventKind::userMessage, u"first"_s);
-
-    DesktopCodingThread named = thread(u"Release notes"_s, {user});
-    EXPECT_FALSE(named.retitleFromFirstPromptIfNeeded(u"second prompt"_s));
-    EXPECT_EQ(named.title, u"Release notes"_s);
-
-    DesktopCodingThread namedWithoutPrompt = thread(u"Release notes"_s);
-    EXPECT_TRUE(namedWithoutPrompt.retitleFromFirstPromptIfNeeded(u"first prompt"_s));
-    EXPECT_EQ(namedWithoutPrompt.title, u"first prompt"_s);
-
-    DesktopCodingThread mirrored = thread(u"Notes repo session"_s, {user});
-    EXPECT_TRUE(mirrored.retitleFromFirstPromptIfNeeded(u"from the tablet"_s));
-    EXPECT_EQ(mirrored.session.title, u"from the tablet"_s);
-
-    DesktopCodingThread placeholder = thread(u"New thread"_s, {user});
-    EXPECT_TRUE(placeholder.retitleFromFirstPromptIfNeeded(u"again"_s));
-
-    DesktopCodingThread blankPrompt = thread(u"New thread"_s);
-    EXPECT_FALSE(blankPrompt.retitleFromFirstPromptIfNeeded(u" \n "_s));
-    EXPECT_EQ(blankPrompt.title, u"New thread"_s);
+    struct Case {
+        QString title;
+        bool prompted;
+        QString prompt;
+        QString expected;
+    };
+    for (const Case &c : {Case{u"Release notes"_s, true, u"second prompt"_s, u"Release notes"_s},
+                          Case{u"Release notes"_s, false, u"first prompt"_s, u"first prompt"_s},
+                          Case{u"Notes repo session"_s, true, u"from the tablet"_s, u"from the tablet"_s},
+                          Case{u"New thread"_s, true, u"again"_s, u"again"_s},
+                          Case{u"New thread"_s, false, u" \n "_s, u"New thread"_s}}) {
+        DesktopCodingThread subject = thread(
+            c.title, c.prompted ? QList{event(u"u1"_s, DesktopCodingEventKind::userMessage, u"first"_s)}
+                                : QList<DesktopCodingEvent>{});
+        EXPECT_EQ(subject.retitleFromFirstPromptIfNeeded(c.prompt), c.expected != c.title)
+            << c.prompt.toStdString();
+        EXPECT_EQ((QStringList{subject.title, subject.session.title}), (QStringList{c.expected, c.expected}));
+    }
 }
 
 TEST(DesktopCodingThreads, AppendMovesUpdatedAtToTheEvent) {
