@@ -24,20 +24,17 @@ namespace {
 ClientMessage openFrame(const QString &requestID, const QString &projectID) {
     return ClientMessage{ClientMessage::OpenRepoSession{.requestID = requestID, .projectID = projectID}};
 }
-
 TurnRequest turnRequest(const QString &project, const QString &prompt) {
     return {.turnID = u"turn-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces),
             .project = project,
             .prompt = prompt};
 }
-
-RepoSessionSummary summary(const QString &sessionID, const QString &projectID) {
-    return {.sessionID = sessionID, .projectID = projectID};
-}
-
-BridgeMessage hello(int protocol) {
+const auto summary = [](const QString &sessionID, const QString &projectID) {
+    return RepoSessionSummary{.sessionID = sessionID, .projectID = projectID};
+};
+const auto hello = [](int protocol) {
     return BridgeMessage{BridgeMessage::Hello{.name = u"Scripted"_s, .protocolVersion = protocol}};
-}
+};
 
 template <typename T>
 void expectClientError(const TaskOutcome<T> &outcome, const BridgeClientError &expected) {
@@ -216,16 +213,10 @@ TEST_F(BridgeClientTest, RunsAStandAloneTurnWithProgress) {
     ASSERT_TRUE(finished.value.has_value()) << finished.describe();
     EXPECT_EQ(finished.value->turnID, request.turnID);
     EXPECT_FALSE(client.hasActiveTurn());
-    for (const BridgeMessage &message : progress) {
-        // Only this turn's status and event frames; never the result.
-        const auto *status = message.as<BridgeMessage::Status>();
-        const auto *event = message.as<BridgeMessage::Event>();
-        ASSERT_TRUE(status || event) << message.type().toStdString();
-        EXPECT_EQ(status ? status->turnID : event->turnID, request.turnID);
-    }
-    EXPECT_TRUE(std::any_of(progress.begin(), progress.end(), [](const BridgeMessage &m) {
+    // Progress is this turn's frames only (routing is checked in detail against the scripted peer).
+    EXPECT_TRUE(std::any_of(progress.begin(), progress.end(), [&](const BridgeMessage &m) {
         const auto *status = m.as<BridgeMessage::Status>();
-        return status && status->state == TurnState::working;
+        return status && status->turnID == request.turnID && status->state == TurnState::working;
     }));
 }
 
@@ -275,14 +266,6 @@ TEST_F(BridgeClientTest, BridgeGoingAwayFailsWaitersWithConnectionClosed) {
     // Sending now fails in the transport, not with notConnected.
     const auto sent = runTask(client.send(ClientMessage{ClientMessage::Ping{}}));
     EXPECT_TRUE(sent.errorAs<TransportError>().has_value()) << sent.describe();
-}
-
-TEST_F(BridgeClientTest, HealthProbeAnswersWithTheBridgeHealth) {
-    const auto health = runTask(probeBridgeHealth(pairing()));
-    ASSERT_TRUE(health.value.has_value()) << health.describe();
-    EXPECT_TRUE(health.value->ok);
-    EXPECT_EQ(health.value->protocol, bridgeProtocolVersion);
-    EXPECT_EQ(health.value->name, bridge.server().name());
 }
 
 TEST_F(BridgeClientTest, DestroyingTheClientFailsItsWaiters) {
@@ -602,17 +585,6 @@ TEST_F(ScriptedClientTest, HealthProbeBodyThatDoesNotDecodeIsADecodingFailure) {
     };
     const auto probed = runTask(probeBridgeHealth(pairing()));
     EXPECT_TRUE(probed.errorAs<DecodingFailure>().has_value()) << probed.describe();
-}
-
-TEST_F(ScriptedClientTest, HealthProbeOnAGivenSessionUsesIt) {
-    // A session with the system's trust refuses the self-signed peer: the given session was used, not a
-    // pinned one.
-    peer->onHttp = [](const QByteArray &, const QByteArray &) { return httpResponse(200, "OK", "{}"); };
-    const auto probed = runTask(probeBridgeHealth(pairing(), std::make_shared<URLSession>()));
-    const auto error = probed.errorAs<TransportError>();
-    ASSERT_TRUE(error.has_value()) << probed.describe();
-    EXPECT_EQ(error->kind(), TransportError::Kind::tlsRefused);
-    EXPECT_EQ(peer->httpRequests(), 0);
 }
 
 } // namespace

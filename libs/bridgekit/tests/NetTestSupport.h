@@ -175,11 +175,11 @@ public:
 
     ~ScriptedTlsPeer() {
         for (const QPointer<QWebSocket> &socket : std::as_const(m_sockets)) {
-            if (socket) {
-                QObject::disconnect(socket, nullptr, nullptr, nullptr);
-                socket->abort();
-                delete socket.data();
-            }
+            if (!socket)
+                continue;
+            QObject::disconnect(socket, nullptr, nullptr, nullptr);
+            socket->abort();
+            delete socket.data();
         }
         m_webSockets.reset();
         m_server.close();
@@ -210,11 +210,10 @@ private:
             if (end < 0)
                 return;
             QObject::disconnect(*connection);
-            if (head.startsWith("GET /ws")) {
+            if (head.startsWith("GET /ws"))
                 m_webSockets->handleConnection(socket);
-            } else {
+            else
                 readHttp(socket, end + 4);
-            }
         };
         *connection = QObject::connect(socket, &QIODevice::readyRead, socket, inspect);
         QObject::connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
@@ -224,10 +223,9 @@ private:
     void readHttp(QTcpSocket *socket, qsizetype headLength) {
         const QByteArray head = socket->read(headLength);
         qsizetype contentLength = 0;
-        for (const QByteArray &line : head.split('\n')) {
+        for (const QByteArray &line : head.split('\n'))
             if (line.toLower().startsWith("content-length:"))
                 contentLength = line.mid(15).trimmed().toLongLong();
-        }
         auto body = std::make_shared<QByteArray>();
         auto finish = [this, socket, head, body, contentLength] {
             body->append(socket->readAll());
