@@ -569,22 +569,18 @@ TEST_F(ScriptedClientTest, ThousandListsAnsweredInReverseOrderReachTheirOwnCalle
     }
 }
 
-TEST_F(ScriptedClientTest, HealthProbeReportsUnexpectedStatus) {
-    peer->onHttp = [](const QByteArray &head, const QByteArray &) {
+TEST_F(ScriptedClientTest, HealthProbeSendsTheTokenAndReportsBadStatusOrBody) {
+    QByteArray answer = httpResponse(503, "Service Unavailable", "{}");
+    peer->onHttp = [&](const QByteArray &head, const QByteArray &) {
         EXPECT_TRUE(head.startsWith("GET /health ")) << head.toStdString();
         EXPECT_TRUE(head.contains("\r\nAuthorization: Bearer scripted-token\r\n")) << head.toStdString();
-        return httpResponse(503, "Service Unavailable", "{}");
+        return answer;
     };
     expectClientError(runTask(probeBridgeHealth(pairing())), BridgeClientError::http(503));
-    EXPECT_EQ(peer->httpRequests(), 1);
-}
-
-TEST_F(ScriptedClientTest, HealthProbeBodyThatDoesNotDecodeIsADecodingFailure) {
-    peer->onHttp = [](const QByteArray &, const QByteArray &) {
-        return httpResponse(200, "OK", "{\"ok\":\"yes\"}");
-    };
+    answer = httpResponse(200, "OK", "{\"ok\":\"yes\"}");
     const auto probed = runTask(probeBridgeHealth(pairing()));
     EXPECT_TRUE(probed.errorAs<DecodingFailure>().has_value()) << probed.describe();
+    EXPECT_EQ(peer->httpRequests(), 2);
 }
 
 } // namespace

@@ -11,7 +11,6 @@
 
 #include <QFile>
 #include <QNetworkReply>
-#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -60,7 +59,6 @@ TEST_F(PinningDecisionTest, FingerprintIsTheSha256OfTheLeafAsLowerCaseHex) {
     ASSERT_TRUE(fingerprint.has_value());
     // The bridge computed its own with OpenSSL's X509_digest and wrote it to its "fingerprint" file.
     EXPECT_EQ(*fingerprint, bridge.fingerprint());
-    EXPECT_TRUE(QRegularExpression(u"^[0-9a-f]{64}$"_s).match(*fingerprint).hasMatch());
 
     // Only the leaf counts: whatever follows it in the chain plays no part.
     const QSslCertificate other =
