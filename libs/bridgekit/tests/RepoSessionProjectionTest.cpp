@@ -208,24 +208,11 @@ TEST(Folding, AgreesWithThePlainRulesOnRandomStreams) {
             const std::uint64_t sequence =
                 rng() % 8 == 0 ? std::numeric_limits<std::uint64_t>::max() - rng() % 6 : rng() % 120;
             const QString approval = u"a"_s + QString::number(rng() % 4);
-            E event;
-            switch (rng() % 10) {
-            case 0:
-                event = tool(u"Bash"_s);
-                break;
-            case 1:
-                event = request(approval, u"m"_s + QString::number(frame));
-                break;
-            case 2:
-                event = resolved(approval);
-                break;
-            case 3:
-                event = status(TurnState::working);
-                break;
-            default:
-                event = text(chunks[rng() % std::size(chunks)]);
-                break;
-            }
+            // Mostly assistant text, so that runs form and break.
+            const E others[] = {tool(u"Bash"_s), request(approval, u"m"_s + QString::number(frame)),
+                                resolved(approval), status(TurnState::working)};
+            const std::size_t pick = rng() % 10;
+            const E event = pick < std::size(others) ? others[pick] : text(chunks[rng() % std::size(chunks)]);
             const qsizetype entriesBefore = p.entries().size();
             const bool isNew = p.ingest(event, session, sequence);
             ASSERT_EQ(isNew, ref.ingest(event, session, sequence))
