@@ -1,5 +1,5 @@
 # Entry points for people and CI. Compiling is CMake's job; this file only strings the steps together.
-.PHONY: all bootstrap test demo fuzz bench format clean
+.PHONY: all bootstrap test demo fuzz bench package format clean
 
 PRESET ?= ci
 BUILD_DIR := build/$(PRESET)
@@ -24,6 +24,14 @@ bench: bootstrap
 	@cmake --preset release >/dev/null
 	@cmake --build --preset release
 	@scripts/bench
+
+# The Debian package (build/package/rirudez_<version>_<arch>.deb), checked: file list, dependencies, an
+# installation into a scratch root, and the installed desktop starting offscreen.
+package: bootstrap
+	@cmake --preset package >/dev/null
+	@cmake --build --preset package
+	@cd build/package && cpack
+	@scripts/check-package build/package
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

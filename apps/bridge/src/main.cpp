@@ -60,7 +60,7 @@ QString reachableHost(const QHostAddress &listening) {
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"zad-ezarur-bridge"_s);
-    QCoreApplication::setApplicationVersion(u"0.1.0"_s);
+    QCoreApplication::setApplicationVersion(QStringLiteral(RIRUDEZ_VERSION));
     // Qt's own HTTP server warns about every refused upgrade; our log says what happened.
     QLoggingCategory::setFilterRules(u"qt.httpserver.warning=false"_s);
     qSetMessagePattern(u"%{time yyyy-MM-dd hh:mm:ss.zzz} %{type} %{category}: %{message}"_s);

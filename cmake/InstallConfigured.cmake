@@ -1,0 +1,20 @@
+# rirudez_install_configured(<template> <destination> [RENAME <name>])
+# Installs a text file whose @RIRUDEZ_BINDIR@ is replaced by the absolute bin/ directory of the installation
+# being made, decided when it is installed (cmake --install --prefix, CPack's /usr), not when configured.
+function(rirudez_install_configured template destination)
+  cmake_parse_arguments(A "" "RENAME" "" ${ARGN})
+  get_filename_component(template ${template} ABSOLUTE)
+  if(A_RENAME)
+    set(name ${A_RENAME})
+  else()
+    get_filename_component(name ${template} NAME)
+    string(REGEX REPLACE "\\.in$" "" name ${name})
+  endif()
+  set(staged ${CMAKE_CURRENT_BINARY_DIR}/install-configured/${name})
+  install(CODE "
+    file(READ \"${template}\" text)
+    string(REPLACE \"@RIRUDEZ_BINDIR@\" \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\" text \"\${text}\")
+    file(WRITE \"${staged}\" \"\${text}\")
+    file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${destination}\" TYPE FILE FILES \"${staged}\")
+  ")
+endfunction()
