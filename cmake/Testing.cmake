@@ -1,10 +1,12 @@
-# rirudez_add_gtest(<name> LABEL <label> SOURCES <files...> LIBS <targets...> [ENV <k=v>...])
+# rirudez_add_gtest(<name> LABEL <label> SOURCES <files...> LIBS <targets...> [ENV <k=v>...]
+#                   [LAUNCHER <command...>])
 # One test executable, its cases discovered by CTest when the tests run (not at build time),
-# labelled per library so `ctest -L bridgekit` runs one library's tests.
+# labelled per library so `ctest -L bridgekit` runs one library's tests. LAUNCHER runs each case through a
+# command (e.g. scripts/dnssd-netns, which gives it a private network).
 set(RIRUDEZ_LSAN_SUPPRESSIONS ${CMAKE_CURRENT_LIST_DIR}/lsan.supp)
 
 function(rirudez_add_gtest name)
-  cmake_parse_arguments(T "" "LABEL;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(T "" "LABEL;TIMEOUT" "SOURCES;LIBS;ENV;LAUNCHER" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   rirudez_set_warnings(${name})
@@ -13,8 +15,9 @@ function(rirudez_add_gtest name)
   endif()
   # The test environment goes through `env` as the test's launcher: gtest_discover_tests flattens an
   # ENVIRONMENT property list into separate arguments, so only its first variable would reach the tests.
-  set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR
-    "env;QT_QPA_PLATFORM=offscreen;LSAN_OPTIONS=suppressions=${RIRUDEZ_LSAN_SUPPRESSIONS};ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1;${T_ENV}")
+  set(launcher env QT_QPA_PLATFORM=offscreen LSAN_OPTIONS=suppressions=${RIRUDEZ_LSAN_SUPPRESSIONS}
+      ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ${T_ENV} ${T_LAUNCHER})
+  set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${launcher}")
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
