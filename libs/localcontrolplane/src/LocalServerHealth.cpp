@@ -24,8 +24,9 @@ QString toQString(const std::string &utf8) {
 }
 
 [[noreturn]] void mismatch(const char *key, const char *expected, const Json &found) {
-    throw JsonDecodingError(Kind::typeMismatch, keyName(key),
-                            u"expected %1, found %2"_s.arg(QLatin1String(expected), QLatin1String(found.type_name())));
+    throw JsonDecodingError(
+        Kind::typeMismatch, keyName(key),
+        u"expected %1, found %2"_s.arg(QLatin1String(expected), QLatin1String(found.type_name())));
 }
 
 // nlohmann parses and destroys without recursion, so deep nesting under an ignored key costs memory in

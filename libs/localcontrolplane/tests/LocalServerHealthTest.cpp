@@ -122,7 +122,10 @@ TEST(LocalServerHealthTest, EncodesInTableOrderWithoutAbsentMembers) {
     LocalServerHealth sparse = minimal();
     sparse.tabletState = CompanionTabletState::waiting;
     sparse.contextFilesCount = 0;
-    EXPECT_EQ(sparse.encode(), QByteArray(R"({"status":"ok","service":"companion","tablet_state":"waiting","context_files_count":0})"));
+    EXPECT_EQ(
+        sparse.encode(),
+        QByteArray(
+            R"({"status":"ok","service":"companion","tablet_state":"waiting","context_files_count":0})"));
     const auto back = LocalServerHealth::decode(sparse.encode());
     ASSERT_TRUE(back);
     EXPECT_EQ(*back, sparse);

@@ -92,7 +92,8 @@ INSTANTIATE_TEST_SUITE_P(Links, LinkParseTest, ::testing::Values(
 // clang-format on
 
 TEST(RirudezLocalPairingLinkTest, ConstructorChecksHostThenCodeThenPort) {
-    const auto failure = [](const QString &host, std::int64_t port, const QString &code) -> std::optional<Error> {
+    const auto failure = [](const QString &host, std::int64_t port,
+                            const QString &code) -> std::optional<Error> {
         try {
             Link(host, port, code);
         } catch (const Error &error) {

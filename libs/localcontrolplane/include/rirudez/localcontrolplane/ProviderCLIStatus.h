@@ -9,8 +9,8 @@
 namespace rirudez {
 
 struct ProviderCLIStatus {
-    bool isInstalled = false;           // the tool was found
-    bool isAuthenticated = false;       // the tool reports a signed-in account
+    bool isInstalled = false;            // the tool was found
+    bool isAuthenticated = false;        // the tool reports a signed-in account
     std::optional<QString> accountLabel; // label of the signed-in account, for display
     std::optional<QString> detail;       // extra human-readable detail
 
