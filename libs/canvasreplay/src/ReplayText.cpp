@@ -25,24 +25,40 @@ bool isBlank(QStringView text) {
     return true;
 }
 
+namespace {
+
+// Code points that form a cluster of their own whenever every character around them is of this kind too:
+// Latin (below the combining marks), Greek and basic Cyrillic letters, kana, CJK ideographs, precomposed
+// Hangul syllables and common pictographs. None of them is a mark, joiner, jamo, regional indicator, emoji
+// modifier or prepended sign, the only characters the cluster rules join with a neighbour (besides CR LF).
+bool formsClusterAlone(char32_t c) {
+    return c < 0x0300 || (c >= 0x0370 && c < 0x0483) || (c >= 0x3041 && c <= 0x3096) ||
+           (c >= 0x30A1 && c <= 0x30FA) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xAC00 && c <= 0xD7A3) ||
+           (c >= 0x1F300 && c <= 0x1F3FA) || (c >= 0x1F400 && c <= 0x1F64F);
+}
+
+} // namespace
+
 std::int64_t characterCount(const QString &text) {
-    // Plain ASCII needs no segmentation tables: every character is a cluster of its own, except that a
-    // carriage return followed by a line feed is one.
-    bool ascii = true;
+    // Most texts need no segmentation tables: when every code point stands alone, the clusters are the code
+    // points, except that a carriage return followed by a line feed is one.
+    std::int64_t codePoints = 0;
     std::int64_t crlf = 0;
+    bool simple = true;
     const qsizetype size = text.size();
     const QChar *data = text.constData();
-    for (qsizetype i = 0; i < size; ++i) {
+    for (qsizetype i = 0; i < size && simple; ++i) {
         const char16_t u = data[i].unicode();
-        if (u >= 0x80) {
-            ascii = false;
-            break;
-        }
-        if (u == u'\n' && i > 0 && data[i - 1].unicode() == u'\r')
+        char32_t c = u;
+        if (QChar::isHighSurrogate(u) && i + 1 < size && data[i + 1].isLowSurrogate())
+            c = QChar::surrogateToUcs4(u, data[++i].unicode());
+        simple = formsClusterAlone(c);
+        ++codePoints;
+        if (c == u'\n' && i > 0 && data[i - 1].unicode() == u'\r')
             ++crlf;
     }
-    if (ascii)
-        return static_cast<std::int64_t>(size) - crlf;
+    if (simple)
+        return codePoints - crlf;
 
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
     std::int64_t count = 0;

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QLocale>
+#include <QTextBoundaryFinder>
+
+#include <random>
 
 using namespace rirudez::ConversationHandwritingReplay;
 using namespace Qt::StringLiterals;
@@ -29,6 +32,46 @@ TEST(ReplayText, CharacterCountsAreExtendedGraphemeClusters) {
     };
     for (const auto &[text, expected] : cases)
         EXPECT_EQ(ReplayText::characterCount(text), expected) << text.toStdString();
+}
+
+// Texts mixing characters that stand alone with ones that join their neighbours (marks, joiners, jamo,
+// modifiers, regional indicators, prepended signs, lone surrogates) count as full segmentation counts them.
+TEST(ReplayText, CharacterCountAgreesWithFullSegmentation) {
+    const QString pieces[] = {u"a"_s,
+                              u"\r"_s,
+                              u"\n"_s,
+                              u"\u00E9"_s,
+                              u"\u0301"_s,
+                              u"\u0398"_s,
+                              u"\u0416\u0483"_s,
+                              u"\u304B"_s,
+                              u"\u3099"_s,
+                              u"\u6F22"_s,
+                              u"\uD55C"_s,
+                              u"\u11A8"_s,
+                              u"\u1100"_s,
+                              u"\U0001F44B"_s,
+                              u"\U0001F3FD"_s,
+                              u"\u200D"_s,
+                              u"\U0001F1E9"_s,
+                              u"\uFE0F"_s,
+                              u"\u0600"_s,
+                              u"\u0915\u094D"_s,
+                              QString(QChar(0xD800)),
+                              u"\u00AD"_s,
+                              u" "_s,
+                              u"\U0001F468"_s};
+    std::mt19937 rng(7);
+    for (int round = 0; round < 3000; ++round) {
+        QString text;
+        for (int n = std::uniform_int_distribution<int>(0, 8)(rng); n > 0; --n)
+            text += pieces[std::uniform_int_distribution<std::size_t>(0, std::size(pieces) - 1)(rng)];
+        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+        std::int64_t clusters = 0;
+        while (finder.toNextBoundary() > 0)
+            ++clusters;
+        ASSERT_EQ(ReplayText::characterCount(text), clusters) << text.toStdString();
+    }
 }
 
 TEST(ReplayText, TrimmingAndBlanknessUseTheWhitespaceAndNewlineSet) {
