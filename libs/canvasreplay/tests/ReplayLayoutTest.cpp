@@ -232,19 +232,6 @@ INSTANTIATE_TEST_SUITE_P(Table, Layout, testing::ValuesIn(layoutCases),
                              return std::string(param.param.name);
                          });
 
-TEST(Layout, FirstRowOfShortMessageMatchesReferencePoints) {
-    const ReplayResult result = buildReplay(input({user(u"m1"_s, u"hello"_s)}, 2));
-    ASSERT_EQ(result.blocks.size(), 1u);
-    const ReplayPath &path = result.blocks.front().paths.front();
-    ASSERT_EQ(path.size(), 73u);
-    const ReplayPoint expectedFirst{95, 113.5, 4.7, 4.0};
-    for (std::size_t i = 0; i < expectedFirst.size(); ++i)
-        EXPECT_NEAR(path.front()[i], expectedFirst[i], tolerance) << "number " << i;
-    EXPECT_NEAR(path.back()[pointX], 320.792, tolerance);
-    EXPECT_NEAR(path[36][pointGlobalY], 121.58398038850881, tolerance);
-    EXPECT_NEAR(path[72][pointGlobalY], 118.49617464448603, tolerance);
-}
-
 // The safe-bottom step on 1000-high pages, last page P.
 struct SafeBottomCase {
     double y;
@@ -262,10 +249,9 @@ TEST_P(SafeBottom, MovesToNextTopMarginOnlyWhenRowWouldEnterBand) {
 
 INSTANTIATE_TEST_SUITE_P(Table, SafeBottom,
                          testing::Values(SafeBottomCase{92, 1, 92}, SafeBottomCase{887, 1, 887},
-                                         SafeBottomCase{887.5, 1, 1092}, SafeBottomCase{999, 1, 1092},
-                                         SafeBottomCase{1950, 2, 2092}, SafeBottomCase{900, 0, 900},
-                                         SafeBottomCase{1900, 1, 1900}, SafeBottomCase{-50, 1, -50},
-                                         SafeBottomCase{2500, 1, 2500}));
+                                         SafeBottomCase{887.5, 1, 1092}, SafeBottomCase{1950, 2, 2092},
+                                         SafeBottomCase{900, 0, 900}, SafeBottomCase{1900, 1, 1900},
+                                         SafeBottomCase{-50, 1, -50}, SafeBottomCase{2500, 1, 2500}));
 
 struct InitialCursorCase {
     double startY;
@@ -282,10 +268,9 @@ TEST_P(InitialCursor, RaisedToFirstMarginThenPastBand) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, InitialCursor,
-                         testing::Values(InitialCursorCase{0, 2, 92}, InitialCursorCase{-300, 2, 92},
-                                         InitialCursorCase{92, 2, 92}, InitialCursorCase{500, 2, 500},
-                                         InitialCursorCase{900, 2, 1092}, InitialCursorCase{900, 1, 900},
-                                         InitialCursorCase{1050, 2, 1050}));
+                         testing::Values(InitialCursorCase{-300, 2, 92}, InitialCursorCase{92, 2, 92},
+                                         InitialCursorCase{500, 2, 500}, InitialCursorCase{900, 2, 1092},
+                                         InitialCursorCase{900, 1, 900}, InitialCursorCase{1050, 2, 1050}));
 
 struct AdvanceCase {
     const char *name;
@@ -302,7 +287,6 @@ void PrintTo(const AdvanceCase &c, std::ostream *os) {
 
 const AdvanceCase advanceCases[] = {
     {"blankLeavesCursor", 135, MessageRole::user, user(u"b"_s, u" \n"_s, 1), 135, true},
-    {"blankLeavesCursorEvenOffThePages", 5000, MessageRole::user, user(u"b"_s, u""_s), 5000, true},
     {"firstMessageNoGap", 92, std::nullopt, user(u"m"_s, u"m"_s), 92, true},
     {"sameSpeakerGap", 135, MessageRole::user, user(u"m"_s, u"m"_s), 153, true},
     {"speakerChangeGap", 135, MessageRole::user, assistant(u"m"_s, u"m"_s), 167, true},
