@@ -2,6 +2,7 @@
 
 #include "Secrets.h"
 #include "ServerCodec.h"
+#include "agents/CliAgentTurn.h"
 
 #include "rirudez/bridgekit/BridgeJson.h"
 
@@ -81,7 +82,7 @@ struct BridgeServer::Connection {
     QTimer authTimer;
     QSet<QString> subscriptions;
     // The stand-alone turn of this connection, if one runs.
-    QPointer<DemoTurn> turn;
+    QPointer<AgentTurn> turn;
     QString turnID;
     QString turnText;
     QString peer;
@@ -96,7 +97,7 @@ struct BridgeServer::Connection {
 };
 
 struct BridgeServer::SessionTurn {
-    QPointer<DemoTurn> turn;
+    QPointer<AgentTurn> turn;
     QString messageID;
 };
 
@@ -134,9 +135,10 @@ BridgeHealth BridgeServer::health() const {
     health.ok = true;
     health.name = name();
     health.agents = agentNames();
-    for (const auto &models : demoAgentModels())
-        if (agentEnabled(models.agent))
-            health.models.append(models);
+    for (const Agent agent : allAgents)
+        if (agentEnabled(agent))
+            if (auto models = m_launcher.models(agent))
+                health.models.append(*models);
     health.projects = m_projects ? m_projects->describeAll() : QList<BridgeProject>{};
     health.protocol = bridgeProtocolVersion;
     return health;
@@ -170,6 +172,14 @@ bool BridgeServer::start(QString *error) {
     }
     m_sessions = std::make_unique<SessionStore>(m_state->sessionsPath());
     m_sessions->load();
+    QString catalogueProblem;
+    AgentLauncher::Setup agents{
+        m_options.agentCommands,
+        AgentCatalogue::load(m_state->filePath(u"agent-models.json"_s), &catalogueProblem),
+        m_options.chunkDelay, m_options.agentStopGrace, QStringList{m_state->token()}};
+    if (!catalogueProblem.isEmpty())
+        qCWarning(lcServer).noquote() << catalogueProblem;
+    m_launcher = AgentLauncher(std::move(agents));
 
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
     tls.setLocalCertificate(QSslCertificate(m_state->identity().certificatePem, QSsl::Pem));
@@ -219,6 +229,8 @@ void BridgeServer::stop() {
         connection->closeWith(QWebSocketProtocol::CloseCodeGoingAway);
         dropConnection(connection);
     }
+    // The agents' programs are asked to stop by the cancels above; wait until they are gone.
+    CliAgentTurn::stopAll(m_options.agentStopGrace);
     if (m_http)
         qCInfo(lcServer) << "stopped listening on port" << m_port;
     m_http.reset();
@@ -515,9 +527,8 @@ void BridgeServer::handleFrame(Connection *connection, const ClientMessage &mess
 std::optional<QString> BridgeServer::modelProblem(Agent agent, const std::optional<QString> &model) const {
     if (!model)
         return std::nullopt;
-    for (const auto &models : demoAgentModels())
-        if (models.agent == agent && models.models.contains(*model))
-            return std::nullopt;
+    if (const auto models = m_launcher.models(agent); models && models->models.contains(*model))
+        return std::nullopt;
     return u"model %1 is not available for %2"_s.arg(*model, rawValue(agent));
 }
 
@@ -653,15 +664,18 @@ void BridgeServer::repoMessage(Connection *connection, const ClientMessage::Repo
     publish(sessionID, RepoSessionEvent{RepoSessionEvent::Status{TurnState::received}});
     publish(sessionID, RepoSessionEvent{RepoSessionEvent::Status{TurnState::working}});
 
-    DemoContext context{
-        request.prompt,         project->name,          messageID,      updated.agent,    updated.model,
-        updated.thinkingEffort, updated.permissionMode, updated.access, updated.allowWeb, true};
-    auto *turn = new DemoTurn(planDemoTurn(context), messageID, m_options.chunkDelay, this);
+    AgentTurnRequest turnRequest{
+        request.prompt,   request.images, project->name,           project->path,          messageID,
+        updated.agent,    updated.model,  updated.thinkingEffort,  updated.permissionMode, updated.access,
+        updated.allowWeb, true,           updated.upstreamThreadID};
+    AgentTurn *turn = m_launcher.create(turnRequest, this);
     m_sessionTurns.insert(sessionID, new SessionTurn{turn, messageID});
-    connect(turn, &DemoTurn::event, this,
+    connect(turn, &AgentTurn::event, this,
             [this, sessionID](const RepoSessionEvent &event) { publish(sessionID, event); });
-    connect(turn, &DemoTurn::finished, this,
+    connect(turn, &AgentTurn::finished, this,
             [this, sessionID](bool) { endSessionTurn(sessionID, TurnState::done); });
+    connect(turn, &AgentTurn::upstreamThreadStarted, this,
+            [this, sessionID](const QString &threadID) { rememberUpstreamThread(sessionID, threadID); });
     turn->start();
 }
 
@@ -673,15 +687,27 @@ void BridgeServer::endSessionTurn(const QString &sessionID, TurnState state) {
         running->turn->disconnect(this);
         if (state == TurnState::cancelled) {
             // An approval that nobody will answer any more is resolved, so no client keeps waiting on it.
-            if (auto pending = running->turn->pendingApproval())
+            for (const QString &pending : running->turn->pendingApprovals())
                 publish(sessionID, RepoSessionEvent{RepoSessionEvent::ApprovalResolved{
-                                       *pending, RepoApprovalDecision::denied}});
+                                       pending, RepoApprovalDecision::denied}});
         }
         running->turn->cancel();
         running->turn->deleteLater();
     }
     delete running;
     publish(sessionID, RepoSessionEvent{RepoSessionEvent::Status{state}});
+}
+
+void BridgeServer::rememberUpstreamThread(const QString &sessionID, const QString &threadID) {
+    auto summary = m_sessions->summary(sessionID);
+    if (!summary || summary->upstreamThreadID == threadID)
+        return;
+    summary->upstreamThreadID = threadID;
+    if (!m_sessions->updateSummary(*summary)) {
+        qCWarning(lcServer).noquote() << "cannot store the agent's conversation of session" << sessionID;
+        return;
+    }
+    publish(sessionID, RepoSessionEvent{RepoSessionEvent::SessionUpdated{*summary}});
 }
 
 void BridgeServer::approvalResponse(Connection *connection,
@@ -734,21 +760,25 @@ void BridgeServer::standaloneTurn(Connection *connection, const ClientMessage::T
     send(connection, BridgeMessage{BridgeMessage::Status{turnID, TurnState::received}});
     send(connection, BridgeMessage{BridgeMessage::Status{turnID, TurnState::working}});
 
-    DemoContext context{request.prompt,
-                        project->name,
-                        turnID,
-                        request.agent,
-                        request.model,
-                        request.thinkingEffort,
-                        request.permissionMode,
-                        request.mode == TurnMode::ask ? RepoAccessMode::watch : project->defaultAccess,
-                        request.allowWeb,
-                        false};
-    auto *turn = new DemoTurn(planDemoTurn(context), turnID, m_options.chunkDelay, this);
+    AgentTurnRequest turnRequest{request.prompt,
+                                 request.images,
+                                 project->name,
+                                 project->path,
+                                 turnID,
+                                 request.agent,
+                                 request.model,
+                                 request.thinkingEffort,
+                                 request.permissionMode,
+                                 request.mode == TurnMode::ask ? RepoAccessMode::watch
+                                                               : project->defaultAccess,
+                                 request.allowWeb,
+                                 false,
+                                 std::nullopt};
+    AgentTurn *turn = m_launcher.create(turnRequest, this);
     connection->turn = turn;
     connection->turnID = turnID;
     connection->turnText.clear();
-    connect(turn, &DemoTurn::event, this, [this, connection, turnID](const RepoSessionEvent &event) {
+    connect(turn, &AgentTurn::event, this, [this, connection, turnID](const RepoSessionEvent &event) {
         using E = RepoSessionEvent;
         if (const auto *tool = event.as<E::ToolUse>()) {
             send(connection, BridgeMessage{BridgeMessage::Event{turnID, u"tool_use"_s, tool->name}});
@@ -768,7 +798,7 @@ void BridgeServer::standaloneTurn(Connection *connection, const ClientMessage::T
             send(connection, BridgeMessage{BridgeMessage::Error{turnID, error->code, error->message}});
         }
     });
-    connect(turn, &DemoTurn::finished, this, [connection, turn](bool) {
+    connect(turn, &AgentTurn::finished, this, [connection, turn](bool) {
         if (connection->turn == turn) {
             connection->turn = nullptr;
             connection->turnID.clear();
@@ -781,7 +811,7 @@ void BridgeServer::standaloneTurn(Connection *connection, const ClientMessage::T
 void BridgeServer::cancelStandaloneTurn(Connection *connection, const ClientMessage::Cancel &request) {
     if (!connection->turn || connection->turnID != request.turnID)
         return; // nothing of that name runs here; a late cancel is not an error
-    DemoTurn *turn = connection->turn;
+    AgentTurn *turn = connection->turn;
     turn->disconnect(this);
     turn->cancel();
     turn->deleteLater();

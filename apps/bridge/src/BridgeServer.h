@@ -10,6 +10,7 @@
 #include "ProjectRegistry.h"
 #include "SessionStore.h"
 #include "StateDirectory.h"
+#include "agents/AgentLauncher.h"
 
 #include "rirudez/bridgekit/BridgeMessages.h"
 
@@ -37,8 +38,11 @@ struct BridgeServerOptions {
     QString name;                                // empty: "Zad Ezarur on <host name>"
     QList<Agent> agents{Agent::claude, Agent::codex};
     std::chrono::microseconds chunkDelay{40'000}; // pause between two steps of the demo agent
-    qint64 maxFrameBytes = 8 << 20;               // larger client frames are refused
-    std::chrono::milliseconds authTimeout{10000}; // a WebSocket must authenticate within this time
+    // The command-line programs of real agents; an agent without one is answered by the demo agent.
+    AgentCommands agentCommands;
+    std::chrono::milliseconds agentStopGrace{3000}; // between asking an agent's CLI to stop and killing it
+    qint64 maxFrameBytes = 8 << 20;                 // larger client frames are refused
+    std::chrono::milliseconds authTimeout{10000};   // a WebSocket must authenticate within this time
     PairingCodes::Config pairing;
 };
 
@@ -84,7 +88,10 @@ public:
     int connectionCount() const { return int(m_connections.size()); }
     bool hasRunningTurn(const QString &sessionID) const { return m_sessionTurns.contains(sessionID); }
 
-    void setChunkDelay(std::chrono::microseconds delay) { m_options.chunkDelay = delay; }
+    void setChunkDelay(std::chrono::microseconds delay) {
+        m_options.chunkDelay = delay;
+        m_launcher.setDemoStepDelay(delay);
+    }
 
 Q_SIGNALS:
     // Emitted whenever a counter changed.
@@ -124,6 +131,8 @@ private:
     // Stores an event and sends it to every subscriber of the session.
     std::optional<std::uint64_t> publish(const QString &sessionID, const RepoSessionEvent &event);
     void endSessionTurn(const QString &sessionID, TurnState state);
+    // The agent named its own conversation: stored in the session so the next turn continues it.
+    void rememberUpstreamThread(const QString &sessionID, const QString &threadID);
     // Why `model` cannot be used with `agent`, or nothing when it can.
     std::optional<QString> modelProblem(Agent agent, const std::optional<QString> &model) const;
     bool agentEnabled(Agent agent) const;
@@ -139,6 +148,7 @@ private:
     QList<Connection *> m_connections;
     QHash<QString, SessionTurn *> m_sessionTurns;
     BridgeCounters m_counters;
+    AgentLauncher m_launcher;
 };
 
 } // namespace rirudez::server

@@ -242,7 +242,7 @@ QList<DemoStep> planDemoTurn(const DemoContext &context) {
 
 DemoTurn::DemoTurn(QList<DemoStep> script, QString approvalPrefix, std::chrono::microseconds stepDelay,
                    QObject *parent)
-    : QObject(parent), m_queue(std::move(script)), m_approvalPrefix(std::move(approvalPrefix)),
+    : AgentTurn(parent), m_queue(std::move(script)), m_approvalPrefix(std::move(approvalPrefix)),
       m_stepDelay(std::max(stepDelay, std::chrono::microseconds(0))) {
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);

@@ -5,6 +5,8 @@
 // of steps; DemoTurn plays a script as repo-session events, one step per tick of a configurable delay,
 // pausing at approval requests until they are answered.
 
+#include "agents/AgentTurn.h"
+
 #include "rirudez/bridgekit/BridgeMessages.h"
 
 #include <QElapsedTimer>
@@ -58,7 +60,7 @@ bool demoMayChange(const DemoContext &context);
 // Plays a script. Emits `event` for every step and `finished` once (after the result or the error),
 // unless cancelled first. The approval events are emitted here too; answers come in through
 // answerApproval().
-class DemoTurn : public QObject {
+class DemoTurn : public AgentTurn {
     Q_OBJECT
 public:
     // `stepDelay` may be below a millisecond: the turn then plays as many steps per timer tick as the
@@ -66,20 +68,19 @@ public:
     DemoTurn(QList<DemoStep> script, QString approvalPrefix, std::chrono::microseconds stepDelay,
              QObject *parent = nullptr);
 
-    void start();
+    void start() override;
     // Stops at once; no further event and no `finished`.
-    void cancel();
-    bool isRunning() const { return m_running; }
+    void cancel() override;
+    bool isRunning() const override { return m_running; }
 
     // The approval the turn waits for, if any.
     std::optional<QString> pendingApproval() const { return m_pendingApproval; }
     // Answers the pending approval: emits approval_resolved and continues. False when `approvalID` is
     // not the pending one.
-    bool answerApproval(const QString &approvalID, RepoApprovalDecision decision);
-
-Q_SIGNALS:
-    void event(const rirudez::RepoSessionEvent &event);
-    void finished(bool failed);
+    bool answerApproval(const QString &approvalID, RepoApprovalDecision decision) override;
+    QStringList pendingApprovals() const override {
+        return m_pendingApproval ? QStringList{*m_pendingApproval} : QStringList{};
+    }
 
 private:
     void tick();

@@ -7,6 +7,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QNetworkInterface>
 #include <QSocketNotifier>
@@ -82,7 +83,13 @@ int main(int argc, char **argv) {
     const QCommandLineOption project(u"project"_s, u"Register a project folder (repeatable; remembered)."_s,
                                      u"NAME=PATH"_s);
     const QCommandLineOption demo(u"demo"_s,
-                                  u"Register a small demo git project when no project is registered."_s);
+                                  u"Answer with the deterministic demo agent instead of the claude and "
+                                  u"codex programs, and register a small demo git project when no "
+                                  u"project is registered."_s);
+    const QCommandLineOption claudeCommand(
+        u"claude-command"_s, u"The claude program to run (default: claude found on PATH)."_s, u"PATH"_s);
+    const QCommandLineOption codexCommand(
+        u"codex-command"_s, u"The codex program to run (default: codex found on PATH)."_s, u"PATH"_s);
     const QCommandLineOption pairingCode(u"pairing-code"_s,
                                          u"Print a fresh one-time numeric pairing code."_s);
     const QCommandLineOption pairLink(u"show-pair-link"_s, u"Print the pair link and its QR code."_s);
@@ -93,7 +100,8 @@ int main(int argc, char **argv) {
     const QCommandLineOption agents(u"agents"_s,
                                     u"Agents to serve, comma separated (default: claude,codex)."_s, u"LIST"_s,
                                     u"claude,codex"_s);
-    parser.addOptions({stateDir, host, port, project, demo, pairingCode, pairLink, chunkDelay, agents});
+    parser.addOptions({stateDir, host, port, project, demo, claudeCommand, codexCommand, pairingCode,
+                       pairLink, chunkDelay, agents});
     parser.process(app);
 
     QTextStream out(stdout);
@@ -127,6 +135,34 @@ int main(int argc, char **argv) {
         }
         options.agents.append(*agent);
     }
+    // Real agents: a command given on the command line, else (without --demo) the one found on PATH. An
+    // agent with neither is answered by the demo agent with --demo, and not served at all without it.
+    QList<Agent> served;
+    for (const Agent agent : std::as_const(options.agents)) {
+        const QCommandLineOption &given = agent == Agent::claude ? claudeCommand : codexCommand;
+        std::optional<QString> command;
+        if (parser.isSet(given)) {
+            const QFileInfo info(parser.value(given));
+            if (!info.isFile() || !info.isExecutable()) {
+                err << "--" << given.names().first() << ": not an executable file: " << parser.value(given)
+                    << Qt::endl;
+                return 2;
+            }
+            command = info.absoluteFilePath();
+        } else if (!parser.isSet(demo)) {
+            command = findAgentCommand(rawValue(agent));
+        }
+        if (agent == Agent::claude)
+            options.agentCommands.claude = command;
+        else
+            options.agentCommands.codex = command;
+        if (command || parser.isSet(demo))
+            served.append(agent);
+        else
+            err << "zad-ezarur-bridge: " << rawValue(agent) << " is not on PATH; it is not served (give --"
+                << given.names().first() << " PATH, or use --demo for the demo agent)" << Qt::endl;
+    }
+    options.agents = served;
 
     BridgeServer server(options);
     QString error;
@@ -154,6 +190,10 @@ int main(int argc, char **argv) {
     out << "port " << server.port() << Qt::endl;
     out << "state directory " << server.state().path() << Qt::endl;
     out << "fingerprint " << server.state().fingerprint() << Qt::endl;
+    for (const Agent agent : std::as_const(options.agents)) {
+        const auto command = options.agentCommands.command(agent);
+        out << "agent " << rawValue(agent) << " " << (command ? *command : u"(demo agent)"_s) << Qt::endl;
+    }
     if (parser.isSet(pairingCode)) {
         const auto lifetime =
             std::chrono::duration_cast<std::chrono::minutes>(server.pairingCodes().config().lifetime).count();

@@ -1,0 +1,181 @@
+#include "agents/CodexTurn.h"
+
+#include "rirudez/bridgekit/BridgeJson.h"
+
+#include <QLoggingCategory>
+
+namespace rirudez::server {
+using namespace Qt::StringLiterals;
+
+Q_DECLARE_LOGGING_CATEGORY(lcAgents)
+
+namespace {
+
+QString text(const Json &object, const char *key) {
+    const auto it = object.find(key);
+    return it != object.end() && it->is_string() ? wire::toQString(it->get<std::string>()) : QString();
+}
+
+std::optional<std::uint64_t> count(const Json &object, const char *key) {
+    const auto it = object.find(key);
+    if (it == object.end() || !it->is_number_unsigned())
+        return std::nullopt;
+    return it->get<std::uint64_t>();
+}
+
+QString shortened(QString value, int maxLength = 120) {
+    value = value.simplified();
+    if (value.size() > maxLength)
+        value = value.left(maxLength - 3) + u"..."_s;
+    return value;
+}
+
+QString codexEffort(ThinkingEffort effort) {
+    // codex knows no "max": its strongest setting is "xhigh".
+    return effort == ThinkingEffort::max ? u"xhigh"_s : rawValue(effort);
+}
+
+} // namespace
+
+bool CodexTurn::wouldAsk(const AgentTurnRequest &request) {
+    if (request.access == RepoAccessMode::watch || request.permissionMode == AgentPermissionMode::readOnly)
+        return false; // read-only anyway
+    return request.access != RepoAccessMode::edit || request.permissionMode == AgentPermissionMode::ask;
+}
+
+QString CodexTurn::sandbox(const AgentTurnRequest &request) {
+    if (request.access == RepoAccessMode::watch || request.permissionMode == AgentPermissionMode::readOnly ||
+        wouldAsk(request))
+        return u"read-only"_s;
+    switch (request.permissionMode.value_or(AgentPermissionMode::auto_)) {
+    case AgentPermissionMode::bypassPermissions:
+        return u"danger-full-access"_s;
+    case AgentPermissionMode::dangerouslyBypassPermissions:
+        return u"bypass"_s;
+    default:
+        return u"workspace-write"_s;
+    }
+}
+
+QStringList CodexTurn::arguments() const {
+    const AgentTurnRequest &r = request();
+    QStringList args{u"exec"_s, u"--json"_s, u"--cd"_s, r.projectPath, u"--skip-git-repo-check"_s};
+    const QString mode = sandbox(r);
+    if (mode == u"bypass")
+        args << u"--dangerously-bypass-approvals-and-sandbox"_s;
+    else
+        args << u"--sandbox"_s << mode << u"-c"_s << u"approval_policy=\"never\""_s;
+    if (r.model && !r.model->isEmpty())
+        args << u"--model"_s << *r.model;
+    if (r.thinkingEffort)
+        args << u"-c"_s << u"model_reasoning_effort=\"%1\""_s.arg(codexEffort(*r.thinkingEffort));
+    args << u"-c"_s << (r.allowWeb ? u"web_search=\"live\""_s : u"web_search=\"disabled\""_s);
+    if (r.upstreamThreadID && !r.upstreamThreadID->isEmpty())
+        args << u"resume"_s << *r.upstreamThreadID;
+    args << u"-"_s; // the prompt comes on standard input
+    return args;
+}
+
+void CodexTurn::onStarted() {
+    const AgentTurnRequest &r = request();
+    if (wouldAsk(r) && r.canAskApproval) {
+        m_textEmitted = true;
+        emitEvent(RepoSessionEvent{RepoSessionEvent::AssistantText{
+            u"(codex cannot ask for approvals when run by the bridge, so in %1 access it works read-only: it "
+            u"reads and answers but changes nothing. Choose edit access to let it change files.)\n\n"_s.arg(
+                rawValue(r.access))}});
+    }
+    if (!r.images.isEmpty())
+        qCInfo(lcAgents) << "codex: images are not passed on;" << r.images.size() << "left out";
+    writeLine(r.prompt.toUtf8());
+    closeInput();
+}
+
+void CodexTurn::onLine(const Json &line) {
+    const QString type = text(line, "type");
+    if (type == u"thread.started") {
+        const QString thread = text(line, "thread_id");
+        if (!thread.isEmpty())
+            Q_EMIT upstreamThreadStarted(thread);
+    } else if (type == u"item.started" || type == u"item.completed") {
+        const auto item = line.find("item");
+        if (item != line.end() && item->is_object())
+            onItem(*item, type == u"item.completed");
+    } else if (type == u"turn.completed") {
+        TokenUsage usage;
+        const auto reported = line.find("usage");
+        if (reported != line.end() && reported->is_object()) {
+            usage.inputTokens = count(*reported, "input_tokens");
+            usage.cacheReadInputTokens = count(*reported, "cached_input_tokens");
+            usage.outputTokens = count(*reported, "output_tokens");
+            usage.reasoningTokens = count(*reported, "reasoning_output_tokens");
+            usage.totalTokens = usage.inputTokens.value_or(0) + usage.outputTokens.value_or(0);
+        }
+        completeWith(m_lastMessage, usage);
+    } else if (type == u"turn.failed") {
+        const auto error = line.find("error");
+        QString message = error != line.end() && error->is_object() ? text(*error, "message") : QString();
+        if (message.isEmpty())
+            message = m_lastError;
+        failWith(ErrorCode::agentFailed,
+                 message.isEmpty() ? u"codex: the turn failed."_s : u"codex: %1"_s.arg(message));
+    } else if (type == u"error") {
+        // Often a retry notice; fatal only when the run ends without a turn event.
+        m_lastError = text(line, "message");
+        qCInfo(lcAgents).noquote() << "codex error event:" << m_lastError;
+    }
+}
+
+void CodexTurn::onItem(const Json &item, bool completed) {
+    const QString kind = text(item, "type");
+    if (kind == u"agent_message" && completed) {
+        const QString message = text(item, "text");
+        if (message.isEmpty())
+            return;
+        m_lastMessage = message;
+        emitEvent(
+            RepoSessionEvent{RepoSessionEvent::AssistantText{m_textEmitted ? u"\n\n"_s + message : message}});
+        m_textEmitted = true;
+    } else if (kind == u"command_execution" && !completed) {
+        emitEvent(RepoSessionEvent{
+            RepoSessionEvent::ToolUse{u"Shell: %1"_s.arg(shortened(text(item, "command")))}});
+    } else if (kind == u"file_change" && completed) {
+        const auto changes = item.find("changes");
+        if (changes == item.end() || !changes->is_array())
+            return;
+        QStringList paths;
+        for (const Json &change : *changes)
+            if (change.is_object())
+                paths.append(text(change, "path"));
+        emitEvent(
+            RepoSessionEvent{RepoSessionEvent::ToolUse{u"Edit %1"_s.arg(shortened(paths.join(u", "_s)))}});
+        if (text(item, "status") != u"completed")
+            return;
+        for (const Json &change : *changes)
+            if (change.is_object() && text(change, "kind") != u"delete")
+                reportWrittenFile(text(change, "path"));
+    } else if (kind == u"mcp_tool_call" && !completed) {
+        emitEvent(RepoSessionEvent{
+            RepoSessionEvent::ToolUse{u"%1.%2"_s.arg(text(item, "server"), text(item, "tool"))}});
+    } else if (kind == u"web_search" && !completed) {
+        emitEvent(RepoSessionEvent{
+            RepoSessionEvent::ToolUse{u"WebSearch \"%1\""_s.arg(shortened(text(item, "query"), 80))}});
+    } else if (kind == u"error" && completed) {
+        qCInfo(lcAgents).noquote() << "codex reported:" << text(item, "message");
+    }
+}
+
+void CodexTurn::respondToApproval(const PendingApproval &, RepoApprovalDecision) {
+    // codex exec never asks, so there is nothing to answer.
+}
+
+void CodexTurn::onEndedEarly(int exitCode) {
+    if (!m_lastError.isEmpty())
+        return failWith(ErrorCode::agentFailed, u"codex: %1"_s.arg(m_lastError));
+    failWith(ErrorCode::agentFailed,
+             u"codex stopped before it finished the turn (%1). The bridge's log has its messages; running "
+             u"`codex exec hello` in a terminal shows whether it works (and whether it is signed in)."_s.arg(
+                 exitCode < 0 ? u"it crashed"_s : u"exit code %1"_s.arg(exitCode)));
+}
+
+} // namespace rirudez::server

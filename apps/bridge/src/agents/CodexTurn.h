@@ -1,0 +1,43 @@
+#pragma once
+
+// A turn of the `codex` CLI in non-interactive mode with JSON Lines events (see docs/agents.md):
+//
+//   codex exec --json --cd DIR --skip-git-repo-check (--sandbox S |
+//   --dangerously-bypass-approvals-and-sandbox)
+//              -c approval_policy="never" [--model M] [-c model_reasoning_effort="E"] -c web_search="..."
+//              [resume THREAD] -
+//
+// The prompt is read from standard input ("-"). `codex exec` cannot ask for approvals, so an access or
+// permission mode that would ask runs read-only and says so at the start of the answer.
+
+#include "agents/CliAgentTurn.h"
+
+namespace rirudez::server {
+
+class CodexTurn : public CliAgentTurn {
+    Q_OBJECT
+public:
+    using CliAgentTurn::CliAgentTurn;
+
+    QStringList arguments() const override;
+    // The sandbox for a session's access and permission mode: "read-only", "workspace-write",
+    // "danger-full-access", or "bypass" for --dangerously-bypass-approvals-and-sandbox.
+    static QString sandbox(const AgentTurnRequest &request);
+    // Whether the session's modes asked for approvals that codex exec cannot give (it then runs read-only).
+    static bool wouldAsk(const AgentTurnRequest &request);
+
+protected:
+    void onStarted() override;
+    void onLine(const nlohmann::json &line) override;
+    void onEndedEarly(int exitCode) override;
+    void respondToApproval(const PendingApproval &approval, RepoApprovalDecision decision) override;
+
+private:
+    void onItem(const nlohmann::json &item, bool completed);
+
+    QString m_lastMessage; // the last agent message: the result's text
+    QString m_lastError;   // the last error event, for a run that ends without a turn event
+    bool m_textEmitted = false;
+};
+
+} // namespace rirudez::server
