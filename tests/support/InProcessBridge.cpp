@@ -54,6 +54,8 @@ bool InProcessBridge::startServer() {
     options.agents = m_options.agents;
     options.chunkDelay = m_options.chunkDelay;
     options.maxFrameBytes = m_options.maxFrameBytes;
+    options.agentCommands = m_options.agentCommands;
+    options.agentStopGrace = m_options.agentStopGrace;
     options.authTimeout = m_options.authTimeout;
     m_server = std::make_unique<server::BridgeServer>(options);
     QString error;

@@ -37,6 +37,9 @@ struct InProcessBridgeOptions {
     // Use this state directory instead of a fresh temporary one (it is not deleted afterwards).
     std::optional<QString> stateDirectory;
     qint64 maxFrameBytes = 1 << 20;
+    // Command-line programs for real agents (fakes in tests); agents without one get the demo agent.
+    server::AgentCommands agentCommands;
+    std::chrono::milliseconds agentStopGrace{3000};
     std::chrono::milliseconds authTimeout{5000};
 };
 
