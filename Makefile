@@ -1,5 +1,5 @@
 # Entry points for people and CI. Compiling is CMake's job; this file only strings the steps together.
-.PHONY: all bootstrap test demo fuzz bench package format clean
+.PHONY: all bootstrap test demo agents fuzz bench package format clean
 
 PRESET ?= ci
 BUILD_DIR := build/$(PRESET)
@@ -16,6 +16,10 @@ test: bootstrap
 
 demo: bootstrap
 	@scripts/demo
+
+# The desktop with your own claude or codex working in PROJECT (a folder).
+agents: bootstrap
+	@scripts/demo --agents "$(PROJECT)"
 
 fuzz: bootstrap
 	@scripts/fuzz

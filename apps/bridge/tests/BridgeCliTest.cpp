@@ -106,6 +106,33 @@ TEST(BridgeCli, DemoOnAFreePortAnswersAndStopsCleanly) {
     EXPECT_FALSE(log.contains(token.toUtf8()));
 }
 
+TEST(BridgeCli, ServesOnlyTheAgentProgramsFoundOnPath) {
+    ensureCoreApplication();
+    QTemporaryDir temp;
+    QDir(temp.path()).mkpath(u"bin"_s);
+    QFile claude(temp.filePath(u"bin/claude"_s));
+    ASSERT_TRUE(claude.open(QIODevice::WriteOnly));
+    claude.write("#!/bin/sh\nexit 0\n");
+    claude.close();
+    claude.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QProcess bridge;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"PATH"_s, temp.filePath(u"bin"_s));
+    bridge.setProcessEnvironment(environment);
+    bridge.start(executable(), {u"--port"_s, u"0"_s, u"--state-dir"_s, temp.filePath(u"state"_s)});
+    QByteArray out;
+    ASSERT_TRUE(waitFor(bridge, [&] {
+        out += bridge.readAllStandardOutput();
+        return out.contains("agent claude ");
+    })) << out.constData();
+    EXPECT_TRUE(out.contains("agent claude " + temp.filePath(u"bin/claude"_s).toUtf8() + "\n"))
+        << out.constData();
+    EXPECT_FALSE(out.contains("agent codex"));
+    ::kill(pid_t(bridge.processId()), SIGTERM);
+    ASSERT_TRUE(waitFor(bridge, [&] { return bridge.state() == QProcess::NotRunning; }));
+    EXPECT_TRUE(bridge.readAllStandardError().contains("codex is not on PATH"));
+}
+
 struct BadOption {
     const char *name;
     QStringList arguments;
@@ -123,12 +150,13 @@ TEST_P(BridgeCliRefuses, WithExitCodeTwo) {
     EXPECT_EQ(bridge.exitCode(), 2) << bridge.readAllStandardError().constData();
 }
 
-INSTANTIATE_TEST_SUITE_P(Options, BridgeCliRefuses,
-                         ::testing::Values(BadOption{"Port", {u"--port"_s, u"70000"_s}},
-                                           BadOption{"Host", {u"--host"_s, u"not-an-ip"_s}},
-                                           BadOption{"Agent", {u"--agents"_s, u"claude,gemini"_s}},
-                                           BadOption{"ProjectWithoutPath", {u"--project"_s, u"nameonly"_s}},
-                                           BadOption{"ProjectMissingFolder",
-                                                     {u"--project"_s, u"x=/nonexistent/folder"_s}},
-                                           BadOption{"Delay", {u"--chunk-delay-ms"_s, u"-5"_s}}),
-                         [](const auto &param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Options, BridgeCliRefuses,
+    ::testing::Values(BadOption{"Port", {u"--port"_s, u"70000"_s}},
+                      BadOption{"Host", {u"--host"_s, u"not-an-ip"_s}},
+                      BadOption{"Agent", {u"--agents"_s, u"claude,gemini"_s}},
+                      BadOption{"ProjectWithoutPath", {u"--project"_s, u"nameonly"_s}},
+                      BadOption{"ProjectMissingFolder", {u"--project"_s, u"x=/nonexistent/folder"_s}},
+                      BadOption{"Delay", {u"--chunk-delay-ms"_s, u"-5"_s}},
+                      BadOption{"AgentCommandMissing", {u"--claude-command"_s, u"/nonexistent/claude"_s}}),
+    [](const auto &param) { return std::string(param.param.name); });
