@@ -1,9 +1,11 @@
 #pragma once
 
-// The one object behind the conversation screen. It keeps the project list, the model catalogue, the user's
-// current choices, the desktop's conversation threads and the link to one Zad Ezarur: it connects on demand,
-// mirrors the bridge's repo sessions into threads, sends prompts as repo messages, writes every streamed
-// event of a turn into its thread, keeps and answers approval requests, and stops turns.
+// The one object behind the conversation screen: a facade that connects its parts and publishes their state.
+// The threads live in a DesktopCodingThreadStore, the composer's choices in a DesktopCodingComposerSelection,
+// the link to the bridge (connect, list, hydrate, subscribe, poll) in a DesktopCodingSessionSync, turns and
+// stopping in a DesktopCodingTurnDispatcher, approval requests in a DesktopCodingApprovalQueue; each frame of
+// a session is translated by DesktopCodingEventTranslator. The view model keeps the project list and the
+// selection of project and thread, and routes every frame the bridge client hands over.
 //
 // Lives on the UI thread. Every published value is a property with a change signal; the operations the screen
 // calls are Q_INVOKABLE (the asynchronous ones start a task that catches every failure and writes it as a
@@ -12,11 +14,16 @@
 // Streaming stays linear: an assistant-text chunk is appended in place to its event and to one chat row, and
 // the list models hear which row changed; no session is copied per frame.
 
-#include "DesktopBridgeSessionMirror.h"
 #include "DesktopBridgeSessionRegistry.h"
+#include "DesktopCodingApprovalQueue.h"
 #include "DesktopCodingBridgeClient.h"
+#include "DesktopCodingComposerSelection.h"
+#include "DesktopCodingEventTranslator.h"
 #include "DesktopCodingHarnessModels.h"
 #include "DesktopCodingListModels.h"
+#include "DesktopCodingSessionSync.h"
+#include "DesktopCodingThreadStore.h"
+#include "DesktopCodingTurnDispatcher.h"
 
 #include "rirudez/bridgekit/BridgeClientError.h"
 #include "rirudez/bridgekit/BridgeMessages.h"
@@ -46,17 +53,7 @@ class DesktopCodingProjectThreadsModel;
 class DesktopCodingEventListModel;
 class DesktopCodingPendingApprovalListModel;
 
-// A session-list request that got no answer in time.
-class DesktopCodingBridgeSessionListTimeoutError final : public BridgeKitError {
-public:
-    DesktopCodingBridgeSessionListTimeoutError();
-    // "DesktopCodingBridgeSessionListTimeoutError"
-    QString diagnosticText() const override;
-    // "Timed out waiting for Zad Ezarur repo sessions."
-    QString localizedDescription() const override;
-};
-
-class DesktopCodingHarnessViewModel : public QObject {
+class DesktopCodingHarnessViewModel : public QObject, private DesktopCodingSessionSync::Host {
     Q_OBJECT
 
     // Published state. Optional texts read as "" when absent; enumerations as their raw values.
@@ -123,69 +120,76 @@ public:
     static DesktopCodingModelCatalog fallbackModelCatalog();
 
     // ---- Published state
-    const QList<DesktopCodingProject> &projects() const { return m_projects; }
-    const DesktopCodingModelCatalog &modelCatalog() const { return m_modelCatalog; }
+    const QList<DesktopCodingProject> &projects() const override { return m_projects; }
+    const DesktopCodingModelCatalog &modelCatalog() const { return m_composer.modelCatalog(); }
     const std::optional<QString> &selectedProjectID() const { return m_selectedProjectID; }
-    DesktopCodingAgent selectedAgent() const { return m_selectedAgent; }
-    const std::optional<QString> &selectedModelID() const { return m_selectedModelID; }
-    RepoAccessMode selectedAccess() const { return m_selectedAccess; }
-    AgentPermissionMode selectedPermission() const { return m_selectedPermission; }
-    DesktopCodingThinkingLevel selectedThinking() const { return m_selectedThinking; }
-    bool allowWeb() const { return m_allowWeb; }
-    const QString &promptText() const { return m_promptText; }
+    DesktopCodingAgent selectedAgent() const { return m_composer.agent(); }
+    const std::optional<QString> &selectedModelID() const { return m_composer.modelID(); }
+    RepoAccessMode selectedAccess() const { return m_composer.access(); }
+    AgentPermissionMode selectedPermission() const { return m_composer.permission(); }
+    DesktopCodingThinkingLevel selectedThinking() const { return m_composer.thinking(); }
+    bool allowWeb() const { return m_composer.allowWeb(); }
+    const QString &promptText() const { return m_composer.promptText(); }
     // The published session: the selected thread's session as last published, or a fresh one without thread.
     const DesktopCodingSession &session() const;
-    const QList<DesktopCodingThread> &threads() const { return m_threads; }
+    const QList<DesktopCodingThread> &threads() const { return m_store.threads(); }
     const QHash<QString, QString> &selectedThreadIDByProject() const { return m_selectedThreadIDByProject; }
-    const QList<DesktopCodingPendingApproval> &pendingApprovals() const { return m_pendingApprovals; }
+    const QList<DesktopCodingPendingApproval> &pendingApprovals() const { return m_approvals.approvals(); }
     const std::optional<QString> &bridgeRefreshError() const { return m_bridgeRefreshError; }
-    bool isSending() const { return m_isSending; }
+    bool isSending() const override { return m_dispatcher.isSending(); }
 
-    // Writable from the screen (a binding writes them directly, without the clamping of selectAgent and
-    // selectThinking).
-    void setSelectedAgent(DesktopCodingAgent agent);
-    void setSelectedThinking(DesktopCodingThinkingLevel level);
+    // Writable from the screen; the same clamping as selectAgent and selectThinking applies.
+    void setSelectedAgent(DesktopCodingAgent agent) { selectAgent(agent); }
+    void setSelectedThinking(DesktopCodingThinkingLevel level) { selectThinking(level); }
     void setAllowWeb(bool allowWeb);
-    void setPromptText(const QString &text);
+    void setPromptText(const QString &text) { m_composer.setPromptText(text); }
 
     // ---- Derived values
     std::optional<DesktopCodingProject> selectedProject() const;
-    std::optional<qsizetype> selectedThreadIndex() const;
+    std::optional<qsizetype> selectedThreadIndex() const override;
     const DesktopCodingThread *selectedThread() const;
     const DesktopCodingSession &visibleSession() const;
     QList<DesktopCodingThread> projectThreads() const;
     // The catalogue entry for the agent when present (even if empty), else the built-in defaults; only
     // options with vision.
     static QList<DesktopCodingModelOption> modelOptions(DesktopCodingAgent agent,
-                                                        const DesktopCodingModelCatalog &catalog);
-    QList<DesktopCodingModelOption> modelOptions() const;
-    std::optional<DesktopCodingModelOption> selectedModel() const;
-    QList<DesktopCodingThinkingLevel> thinkingOptions() const;
+                                                        const DesktopCodingModelCatalog &catalog) {
+        return DesktopCodingComposerSelection::modelOptions(agent, catalog);
+    }
+    QList<DesktopCodingModelOption> modelOptions() const { return m_composer.modelOptions(); }
+    std::optional<DesktopCodingModelOption> selectedModel() const { return m_composer.selectedModel(); }
+    QList<DesktopCodingThinkingLevel> thinkingOptions() const { return m_composer.thinkingOptions(); }
     QList<DesktopCodingRuntimeMode> runtimeModeOptions() const;
-    DesktopCodingRuntimeMode selectedRuntimeMode() const;
+    DesktopCodingRuntimeMode selectedRuntimeMode() const { return m_composer.runtimeMode(); }
     DesktopCodingRequestDraft currentRequestDraft() const;
     bool canSendPrompt() const;
-    bool canCancelPrompt() const;
+    bool canCancelPrompt() const { return m_dispatcher.canCancel(); }
 
     // ---- Connection and session control (awaitable; never throw)
     QCoro::Task<void> refreshBridgeHealth();
-    QCoro::Task<void> refreshBridgeSessions();
+    QCoro::Task<void> refreshBridgeSessions() { return m_sync.refresh(); }
     // Calls refreshBridgeSessions() every poll interval until stopBridgeSessionDiscoveryLoop() (or until
     // `maximumPolls` polls ran, when given).
     QCoro::Task<void>
     runBridgeSessionDiscoveryLoop(std::uint64_t pollIntervalNanoseconds = defaultPollIntervalNanoseconds,
-                                  std::optional<int> maximumPolls = std::nullopt);
-    void stopBridgeSessionDiscoveryLoop();
-    QCoro::Task<void> subscribeToSelectedBridgeSession();
+                                  std::optional<int> maximumPolls = std::nullopt) {
+        return m_sync.runLoop(pollIntervalNanoseconds, maximumPolls);
+    }
+    void stopBridgeSessionDiscoveryLoop() { m_sync.stopLoop(); }
+    QCoro::Task<void> subscribeToSelectedBridgeSession() { return m_sync.subscribeToSelected(); }
     void applyBridgeHealth(const BridgeHealth &health);
 
     // ---- Dispatch, events, approvals (awaitable; never throw)
     QCoro::Task<void> sendPrompt();
-    QCoro::Task<void> cancelActiveRepoMessage();
-    QCoro::Task<void> respondToApproval(QString approvalID, RepoApprovalDecision decision);
-    std::optional<DesktopCodingPendingApproval> pendingApproval(const QString &forEventID) const;
+    QCoro::Task<void> cancelActiveRepoMessage() { return m_dispatcher.cancel(); }
+    QCoro::Task<void> respondToApproval(QString approvalID, RepoApprovalDecision decision) {
+        return m_dispatcher.respond(std::move(approvalID), decision);
+    }
+    std::optional<DesktopCodingPendingApproval> pendingApproval(const QString &forEventID) const {
+        return m_approvals.forEvent(forEventID);
+    }
     // Every frame the bridge client hands over.
-    void handleBridgeMessage(const BridgeMessage &message);
+    void handleBridgeMessage(const BridgeMessage &message) override;
 
     // ---- Selection (synchronous)
     Q_INVOKABLE void selectProject(const QString &id);
@@ -199,13 +203,18 @@ public:
     Q_INVOKABLE void updateSelectedThreadSettings();
 
     // ---- Texts
-    // The "User text" section of a sectioned prompt, else its "User turn" section, else the trimmed prompt.
-    static QString displayPrompt(const QString &forBridgePrompt);
-    static std::optional<QString> compiledPromptSection(const QString &title, const QString &prompt);
-    // "input 1200 · output 300 · total 1500": input, output, reasoning and total counts that are present.
-    static QString usageSummary(const TokenUsage &usage);
-    // The frame as JSON with sorted keys, or "Unable to encode bridge frame.".
-    static QString bridgeFramePreview(const ClientMessage &frame);
+    static QString displayPrompt(const QString &forBridgePrompt) {
+        return DesktopCodingEventTranslator::displayPrompt(forBridgePrompt);
+    }
+    static std::optional<QString> compiledPromptSection(const QString &title, const QString &prompt) {
+        return DesktopCodingEventTranslator::compiledPromptSection(title, prompt);
+    }
+    static QString usageSummary(const TokenUsage &usage) {
+        return DesktopCodingEventTranslator::usageSummary(usage);
+    }
+    static QString bridgeFramePreview(const ClientMessage &frame) {
+        return DesktopCodingTurnDispatcher::bridgeFramePreview(frame);
+    }
 
     // ---- For the screen (QML)
     Q_INVOKABLE void requestRefreshBridgeHealth();
@@ -232,17 +241,23 @@ public:
     QObject *activityEventModel() const;
     QObject *pendingApprovalModel() const;
 
-    // For the list models: the fold of the visible session (chat and activity rows) and the thread fold.
+    // For the list models: the thread the event models show and its fold, the thread fold.
+    std::optional<qsizetype> visibleThreadIndex() const { return m_visibleThreadIndex; }
     const DesktopCodingConversationFold &visibleFold() const;
-    const DesktopCodingConversationFold &foldOfThread(qsizetype index) const;
+    const DesktopCodingConversationFold &foldOfThread(qsizetype index) const { return m_store.fold(index); }
     // Whether the thread at that index is the selected one / is listed in projectThreads.
     bool isSelectedThreadIndex(qsizetype index) const;
     bool isListedInProjectThreads(qsizetype index) const;
 
+    // The parts (tests and the screen's helpers read them).
+    const DesktopCodingThreadStore &threadStore() const { return m_store; }
+    const DesktopCodingApprovalQueue &approvalQueue() const { return m_approvals; }
+    const DesktopCodingComposerSelection &composer() const { return m_composer; }
+
     // Introspection for tests and diagnostics.
-    const DesktopBridgeSessionRegistry &bridgeRegistry() const { return m_bridgeRegistry; }
-    bool hasPendingSessionList() const { return m_pendingSessionList != nullptr; }
-    const std::optional<QString> &inFlightThreadID() const { return m_inFlightThreadID; }
+    const DesktopBridgeSessionRegistry &bridgeRegistry() const { return m_sync.registry(); }
+    bool hasPendingSessionList() const { return m_sync.hasPendingSessionList(); }
+    const std::optional<QString> &inFlightThreadID() const { return m_dispatcher.inFlightThreadID(); }
 
 Q_SIGNALS:
     void projectsChanged();
@@ -262,89 +277,49 @@ Q_SIGNALS:
     void bridgeRefreshErrorChanged();
     void isSendingChanged();
     void derivedValuesChanged();
+    // For the list models: the thread the event models show is about to change / changed; the selected thread
+    // changed (selection marks and the rail's filter follow).
+    void visibleThreadAboutToChange();
+    void visibleThreadChanged();
+    void selectedThreadMarkChanged();
 
 private:
-    struct ThreadState;
-    struct BridgeSessionSelection {
-        bool selectsProjectThread = false;
-        QString projectID;
-        QString threadID;
-        DesktopCodingAgent agent = DesktopCodingAgent::codex;
-        std::optional<QString> modelID;
-        RepoAccessMode access = RepoAccessMode::ask;
-        AgentPermissionMode permission = AgentPermissionMode::ask;
-        DesktopCodingThinkingLevel thinking = DesktopCodingThinkingLevel::automatic;
-        bool allowWeb = false;
-    };
+    // Session sync host
+    void applyBridgeSessionSelection(const DesktopCodingBridgeSessionSelection &selection) override;
+    bool visibleSessionShowsChat() const override { return visibleFold().chatCount() > 0; }
+    void setBridgeRefreshError(const std::optional<QString> &error) override;
+    void turnConnectionLost() override;
 
-    // Connection
-    QCoro::Task<void> ensureBridgeConnected();
-    QCoro::Task<void> subscribeToBridgeSessionIfNeeded(QString sessionID);
-    void finishPendingSessionList(const QString &requestID, BridgeSessionListResult result);
-    void hydrateBridgeSessions(const QList<RepoSessionSummary> &sessions);
-    std::optional<BridgeSessionSelection> hydrateBridgeSession(const RepoSessionSummary &summary,
-                                                               const std::optional<QDateTime> &updatedAt,
-                                                               bool selectSession);
-    void applyBridgeSessionSelection(const BridgeSessionSelection &selection);
-
-    // Dispatch and events
-    QCoro::Task<void> dispatchToBridge(DesktopCodingRequestDraft draft, QString threadID,
-                                       QString projectName);
+    // Frames of a repo session
     void append(const RepoSessionEvent &repoEvent, const QString &sessionID, std::uint64_t sequence,
                 const QString &toThreadID);
-    void applyCoalescedAssistantText(const RepoSessionProjection &from, const QString &chunk,
-                                     const QString &toThreadID);
     void append(DesktopCodingEvent event, const QString &toThreadID);
-    void bindBridgeSession(const QString &sessionID, const QString &toThreadID);
-    std::optional<QString> threadID(const QString &forBridgeSessionID) const;
-    void removePendingApproval(const QString &sessionID, const QString &approvalID);
-    void retitleThreadIfNeeded(const QString &threadID, const QString &from);
-    void finishSendingIfNeeded(const QString &threadID);
 
     // Selection helpers
     void ensureThreadForSelectedProject();
-    void clampModelToSelectedAgent();
-    void clampThinkingToOptions();
     void syncSessionFromSelectedThread();
     void publishSessionOfThread(qsizetype index);
-    qsizetype appendThread(DesktopCodingThread thread);
-    std::optional<qsizetype> indexOfThread(const QString &id) const;
     DesktopCodingThread makeThread(const QString &projectID, const QString &title) const;
-
-    // Field setters that notify only on change
     void setSelectedProjectID(const std::optional<QString> &id);
-    void setSelectedModelID(const std::optional<QString> &id);
-    void setSelectedAccess(RepoAccessMode access);
-    void setSelectedPermission(AgentPermissionMode permission);
     void setSelectedThreadIDForProject(const QString &projectID, const QString &threadID);
-    template <typename Member, typename Value>
-    bool assign(Member &member, Value &&value, void (DesktopCodingHarnessViewModel::*changed)(),
-                bool announceDerived = true);
-    void setBridgeRefreshError(const std::optional<QString> &error);
-    void setIsSending(bool sending);
-    void threadSettingsChanged(qsizetype index);
+    void publishProjects(QList<DesktopCodingProject> projects);
     // Brings the list models in line with the selection: resets the event models when the visible thread
     // changed, refreshes the rail's selection marks and filter.
     void updateVisibleThread();
-    void publishModelCatalog(DesktopCodingModelCatalog catalog);
-    void publishProjects(QList<DesktopCodingProject> projects);
-    // Appends a failed event titled `title` whose detail is the failure's diagnostic text.
-    void appendFailure(const QString &threadID, const QString &title, const std::exception_ptr &failure);
-    void appendPendingApproval(DesktopCodingPendingApproval approval);
-    void notifyThreadEventsChanged(qsizetype index, const DesktopCodingConversationFold::Change &change,
-                                   bool newEvent);
+    void connectParts();
+    void threadEventsChanged(qsizetype index, bool newEvent);
 
     // QML adapters
     QVariantList projectsForView() const;
     QVariantMap modelCatalogForView() const;
     QString selectedProjectIDText() const { return m_selectedProjectID.value_or(QString()); }
-    QString selectedAgentRaw() const { return rawValue(m_selectedAgent); }
-    void setSelectedAgentRaw(const QString &agent);
-    QString selectedModelIDText() const { return m_selectedModelID.value_or(QString()); }
-    QString selectedAccessRaw() const { return rawValue(m_selectedAccess); }
-    QString selectedPermissionRaw() const { return rawValue(m_selectedPermission); }
-    QString selectedThinkingRaw() const { return rawValue(m_selectedThinking); }
-    void setSelectedThinkingRaw(const QString &level);
+    QString selectedAgentRaw() const { return rawValue(selectedAgent()); }
+    void setSelectedAgentRaw(const QString &agent) { selectAgentByID(agent); }
+    QString selectedModelIDText() const { return selectedModelID().value_or(QString()); }
+    QString selectedAccessRaw() const { return rawValue(selectedAccess()); }
+    QString selectedPermissionRaw() const { return rawValue(selectedPermission()); }
+    QString selectedThinkingRaw() const { return rawValue(selectedThinking()); }
+    void setSelectedThinkingRaw(const QString &level) { selectThinkingByID(level); }
     QVariantMap selectedThreadIDByProjectForView() const;
     QString bridgeRefreshErrorText() const { return m_bridgeRefreshError.value_or(QString()); }
     QVariantMap selectedProjectForView() const;
@@ -359,43 +334,26 @@ private:
     QString selectedRuntimeModeRaw() const { return rawValue(selectedRuntimeMode()); }
     QVariantMap currentRequestDraftForView() const;
 
-    // Collaborators
     std::shared_ptr<DesktopCodingBridgeHealthSource> m_bridgeHealthSource;
-    std::shared_ptr<DesktopCodingBridgePairingSource> m_bridgePairingSource;
-    std::shared_ptr<DesktopCodingBridgeSessionRecencySource> m_bridgeSessionRecencySource;
     std::shared_ptr<DesktopCodingBridgeClient> m_bridgeClient;
-    std::uint64_t m_sessionListTimeoutNanoseconds;
-    DesktopBridgeSessionRegistry m_bridgeRegistry;
 
-    // Published state
+    // The parts, in the order they depend on each other.
+    DesktopCodingThreadStore m_store;
+    DesktopCodingApprovalQueue m_approvals;
+    DesktopCodingComposerSelection m_composer;
+    DesktopCodingSessionSync m_sync;
+    DesktopCodingTurnDispatcher m_dispatcher;
+
+    // Published state of the facade itself
     QList<DesktopCodingProject> m_projects;
-    DesktopCodingModelCatalog m_modelCatalog;
     std::optional<QString> m_selectedProjectID;
-    DesktopCodingAgent m_selectedAgent = DesktopCodingAgent::codex;
-    std::optional<QString> m_selectedModelID;
-    RepoAccessMode m_selectedAccess = RepoAccessMode::edit;
-    AgentPermissionMode m_selectedPermission = AgentPermissionMode::auto_;
-    DesktopCodingThinkingLevel m_selectedThinking = DesktopCodingThinkingLevel::medium;
-    bool m_allowWeb = false;
-    QString m_promptText;
     // `session` is either the session of a thread (by index, threads are never removed) or a detached one.
     std::optional<qsizetype> m_sessionThreadIndex;
     DesktopCodingSession m_detachedSession;
-    QList<DesktopCodingThread> m_threads;
-    std::vector<std::unique_ptr<ThreadState>> m_threadStates; // parallel to m_threads
     QHash<QString, QString> m_selectedThreadIDByProject;
-    QList<DesktopCodingPendingApproval> m_pendingApprovals;
     std::optional<QString> m_bridgeRefreshError;
-    bool m_isSending = false;
-
-    // Private state
-    std::shared_ptr<BridgeSessionListRequest> m_pendingSessionList;
-    std::optional<QString> m_inFlightThreadID;
-    std::optional<QDateTime> m_latestSeenBridgeSessionUpdatedAt;
-    std::uint64_t m_discoveryGeneration = 0;
     std::optional<qsizetype> m_visibleThreadIndex; // the thread the event models show
     std::optional<qsizetype> m_selectedThreadSeen; // the selected thread the thread models last showed
-    QHash<QString, qsizetype> m_threadIndexByID;   // first thread of each id
 
     // List models
     DesktopCodingThreadListModel *m_threadModel = nullptr;

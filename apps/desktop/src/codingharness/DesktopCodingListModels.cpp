@@ -181,7 +181,28 @@ QString leadingChatSnippet(const QString &text, qsizetype maxLength) {
 
 DesktopCodingThreadListModel::DesktopCodingThreadListModel(const DesktopCodingHarnessViewModel *viewModel,
                                                            QObject *parent)
-    : QAbstractListModel(parent), m_viewModel(viewModel) {}
+    : QAbstractListModel(parent), m_viewModel(viewModel) {
+    const DesktopCodingThreadStore *store = &viewModel->threadStore();
+    connect(store, &DesktopCodingThreadStore::threadAboutToBeAppended, this,
+            [this](qsizetype row) { beginInsertRows({}, int(row), int(row)); });
+    connect(store, &DesktopCodingThreadStore::threadAppended, this, [this] { endInsertRows(); });
+    connect(store, &DesktopCodingThreadStore::threadChanged, this,
+            [this](qsizetype row) { threadChanged(row); });
+    connect(store, &DesktopCodingThreadStore::threadRetitled, this, [this](qsizetype row) {
+        threadChanged(row, {TitleRole, Qt::DisplayRole});
+    });
+    connect(store, &DesktopCodingThreadStore::eventsChanged, this,
+            [this](qsizetype row, const DesktopCodingConversationFold::Change &, bool newEvent) {
+                if (newEvent)
+                    threadChanged(row, {SubtitleRole, UpdatedAtRole, TurnCountRole, HasContentRole});
+                else
+                    threadChanged(row, {SubtitleRole});
+            });
+    connect(viewModel, &DesktopCodingHarnessViewModel::selectedThreadMarkChanged, this, [this] {
+        if (rowCount() > 0)
+            Q_EMIT dataChanged(index(0), index(rowCount() - 1), {IsSelectedRole});
+    });
+}
 
 int DesktopCodingThreadListModel::rowCount(const QModelIndex &parent) const {
     return parent.isValid() ? 0 : int(m_viewModel->threads().size());
@@ -231,24 +252,9 @@ QHash<int, QByteArray> DesktopCodingThreadListModel::roleNames() const {
             {HasContentRole, "hasContent"}};
 }
 
-void DesktopCodingThreadListModel::beginAppendThread() {
-    const int row = int(m_viewModel->threads().size());
-    beginInsertRows({}, row, row);
-}
-
-void DesktopCodingThreadListModel::endAppendThread() {
-    endInsertRows();
-}
-
 void DesktopCodingThreadListModel::threadChanged(qsizetype row, const QList<int> &roles) {
     const QModelIndex changed = index(int(row));
     Q_EMIT dataChanged(changed, changed, roles);
-}
-
-void DesktopCodingThreadListModel::allThreadsChanged(const QList<int> &roles) {
-    if (rowCount() == 0)
-        return;
-    Q_EMIT dataChanged(index(0), index(rowCount() - 1), roles);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -261,6 +267,14 @@ DesktopCodingProjectThreadsModel::DesktopCodingProjectThreadsModel(
     setSortRole(DesktopCodingThreadListModel::UpdatedAtRole);
     setDynamicSortFilter(true);
     sort(0, Qt::DescendingOrder);
+    // Whether a thread is listed depends on the selection and on which threads of the project have content.
+    const DesktopCodingThreadStore *store = &viewModel->threadStore();
+    connect(store, &DesktopCodingThreadStore::threadAppended, this,
+            &DesktopCodingProjectThreadsModel::refilter);
+    connect(store, &DesktopCodingThreadStore::threadContentChanged, this,
+            &DesktopCodingProjectThreadsModel::refilter);
+    connect(viewModel, &DesktopCodingHarnessViewModel::selectedThreadMarkChanged, this,
+            &DesktopCodingProjectThreadsModel::refilter);
 }
 
 void DesktopCodingProjectThreadsModel::refilter() {
@@ -286,7 +300,17 @@ bool DesktopCodingProjectThreadsModel::lessThan(const QModelIndex &left, const Q
 
 DesktopCodingEventListModel::DesktopCodingEventListModel(const DesktopCodingHarnessViewModel *viewModel,
                                                          Part part, QObject *parent)
-    : QAbstractListModel(parent), m_viewModel(viewModel), m_part(part) {}
+    : QAbstractListModel(parent), m_viewModel(viewModel), m_part(part) {
+    connect(viewModel, &DesktopCodingHarnessViewModel::visibleThreadAboutToChange, this,
+            &DesktopCodingEventListModel::beginRebuild);
+    connect(viewModel, &DesktopCodingHarnessViewModel::visibleThreadChanged, this,
+            &DesktopCodingEventListModel::endRebuild);
+    connect(&viewModel->threadStore(), &DesktopCodingThreadStore::eventsChanged, this,
+            [this](qsizetype thread, const DesktopCodingConversationFold::Change &change, bool) {
+                if (m_viewModel->visibleThreadIndex() == thread)
+                    apply(change);
+            });
+}
 
 int DesktopCodingEventListModel::rowCount(const QModelIndex &parent) const {
     return parent.isValid() ? 0 : m_rowCount;
@@ -391,17 +415,24 @@ void DesktopCodingEventListModel::apply(const DesktopCodingConversationFold::Cha
 // DesktopCodingPendingApprovalListModel
 
 DesktopCodingPendingApprovalListModel::DesktopCodingPendingApprovalListModel(
-    const DesktopCodingHarnessViewModel *viewModel, QObject *parent)
-    : QAbstractListModel(parent), m_viewModel(viewModel) {}
+    const DesktopCodingApprovalQueue *queue, QObject *parent)
+    : QAbstractListModel(parent), m_queue(queue) {
+    connect(queue, &DesktopCodingApprovalQueue::aboutToAppend, this,
+            [this](qsizetype row) { beginInsertRows({}, int(row), int(row)); });
+    connect(queue, &DesktopCodingApprovalQueue::appended, this, [this] { endInsertRows(); });
+    connect(queue, &DesktopCodingApprovalQueue::aboutToRemove, this,
+            [this](qsizetype row) { beginRemoveRows({}, int(row), int(row)); });
+    connect(queue, &DesktopCodingApprovalQueue::removed, this, [this] { endRemoveRows(); });
+}
 
 int DesktopCodingPendingApprovalListModel::rowCount(const QModelIndex &parent) const {
-    return parent.isValid() ? 0 : int(m_viewModel->pendingApprovals().size());
+    return parent.isValid() ? 0 : int(m_queue->approvals().size());
 }
 
 QVariant DesktopCodingPendingApprovalListModel::data(const QModelIndex &index, int role) const {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
-    const DesktopCodingPendingApproval &approval = m_viewModel->pendingApprovals()[index.row()];
+    const DesktopCodingPendingApproval &approval = m_queue->approvals()[index.row()];
     switch (role) {
     case Qt::DisplayRole:
     case SummaryRole:
@@ -431,23 +462,6 @@ QHash<int, QByteArray> DesktopCodingPendingApprovalListModel::roleNames() const 
     return {{IdRole, "approvalKey"},        {ThreadIdRole, "threadID"},   {SessionIdRole, "sessionID"},
             {ApprovalIdRole, "approvalID"}, {MessageIdRole, "messageID"}, {MethodRole, "method"},
             {SummaryRole, "summary"},       {EventIdRole, "eventID"},     {CreatedAtRole, "createdAt"}};
-}
-
-void DesktopCodingPendingApprovalListModel::beginAppend() {
-    const int row = int(m_viewModel->pendingApprovals().size());
-    beginInsertRows({}, row, row);
-}
-
-void DesktopCodingPendingApprovalListModel::endAppend() {
-    endInsertRows();
-}
-
-void DesktopCodingPendingApprovalListModel::beginRemove(qsizetype row) {
-    beginRemoveRows({}, int(row), int(row));
-}
-
-void DesktopCodingPendingApprovalListModel::endRemove() {
-    endRemoveRows();
 }
 
 } // namespace rirudez

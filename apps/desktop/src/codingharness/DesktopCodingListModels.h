@@ -18,6 +18,7 @@
 
 namespace rirudez {
 
+class DesktopCodingApprovalQueue;
 class DesktopCodingHarnessViewModel;
 
 // The chat and activity rows of one event log, kept up to date as events are appended or assistant text
@@ -101,13 +102,9 @@ public:
     QVariant data(const QModelIndex &index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
 
-    // Called by the view model.
-    void beginAppendThread();
-    void endAppendThread();
-    void threadChanged(qsizetype row, const QList<int> &roles = {});
-    void allThreadsChanged(const QList<int> &roles);
-
 private:
+    void threadChanged(qsizetype row, const QList<int> &roles = {});
+
     const DesktopCodingHarnessViewModel *m_viewModel;
 };
 
@@ -160,12 +157,10 @@ public:
     // The summary of a row (empty for a row that does not exist).
     Q_INVOKABLE QString summaryAt(int row) const;
 
-    // Called by the view model.
+private:
     void beginRebuild();
     void endRebuild();
     void apply(const DesktopCodingConversationFold::Change &change);
-
-private:
     const DesktopCodingHarnessViewModel *m_viewModel;
     int announcedRowCount() const;
 
@@ -193,21 +188,15 @@ public:
     };
     Q_ENUM(Role)
 
-    explicit DesktopCodingPendingApprovalListModel(const DesktopCodingHarnessViewModel *viewModel,
+    explicit DesktopCodingPendingApprovalListModel(const DesktopCodingApprovalQueue *queue,
                                                    QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
 
-    // Called by the view model.
-    void beginAppend();
-    void endAppend();
-    void beginRemove(qsizetype row);
-    void endRemove();
-
 private:
-    const DesktopCodingHarnessViewModel *m_viewModel;
+    const DesktopCodingApprovalQueue *m_queue;
 };
 
 } // namespace rirudez

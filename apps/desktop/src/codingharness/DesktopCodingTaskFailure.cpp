@@ -1,0 +1,35 @@
+#include "DesktopCodingTaskFailure.h"
+
+#include "DesktopCodingBridgeHealthSource.h"
+
+#include "rirudez/bridgekit/BridgeClientError.h"
+
+namespace rirudez {
+using namespace Qt::StringLiterals;
+
+DesktopCodingTaskFailure DesktopCodingTaskFailure::describe(const std::exception_ptr &failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const BridgeKitError &e) {
+        return {e.diagnosticText(), e.localizedDescription()};
+    } catch (const DesktopCodingBridgeStateFileError &e) {
+        return {e.diagnosticText(), e.localizedDescription()};
+    } catch (const std::exception &e) {
+        const QString text = QString::fromUtf8(e.what());
+        return {text, text};
+    } catch (...) {
+        return {u"unknownError"_s, u"An unknown error occurred."_s};
+    }
+}
+
+QCoro::Task<DesktopCodingCaught> failureOf(QCoro::Task<void> task) {
+    DesktopCodingCaught caught;
+    try {
+        co_await task;
+    } catch (...) {
+        caught.failure = std::current_exception();
+    }
+    co_return caught;
+}
+
+} // namespace rirudez

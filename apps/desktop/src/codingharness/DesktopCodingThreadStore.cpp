@@ -1,0 +1,132 @@
+#include "DesktopCodingThreadStore.h"
+
+namespace rirudez {
+
+struct DesktopCodingThreadStore::ThreadState {
+    // Created on the first bridge event of the thread.
+    std::optional<RepoSessionProjection> projection;
+    // Where each event id sits in the thread's log.
+    QHash<QString, qsizetype> eventIndexByID;
+    // The chat and activity rows of the thread's log.
+    DesktopCodingConversationFold fold;
+};
+
+DesktopCodingThreadStore::DesktopCodingThreadStore(QObject *parent) : QObject(parent) {}
+
+DesktopCodingThreadStore::~DesktopCodingThreadStore() = default;
+
+std::optional<qsizetype> DesktopCodingThreadStore::indexOf(const QString &id) const {
+    const auto found = m_indexByID.constFind(id);
+    if (found == m_indexByID.constEnd())
+        return std::nullopt;
+    return *found;
+}
+
+std::optional<qsizetype> DesktopCodingThreadStore::indexOfBridgeSession(const QString &sessionID) const {
+    for (qsizetype i = 0; i < m_threads.size(); ++i)
+        if (m_threads[i].bridgeSessionID == sessionID)
+            return i;
+    return std::nullopt;
+}
+
+const DesktopCodingConversationFold &DesktopCodingThreadStore::fold(qsizetype index) const {
+    return m_states[index]->fold;
+}
+
+bool DesktopCodingThreadStore::hasEvent(qsizetype index, const QString &eventID) const {
+    return m_states[index]->eventIndexByID.contains(eventID);
+}
+
+qsizetype DesktopCodingThreadStore::append(DesktopCodingThread thread) {
+    const qsizetype index = m_threads.size();
+    Q_EMIT threadAboutToBeAppended(index);
+    if (!m_indexByID.contains(thread.id))
+        m_indexByID.insert(thread.id, index);
+    auto state = std::make_unique<ThreadState>();
+    for (qsizetype i = 0; i < thread.session.events.size(); ++i)
+        state->eventIndexByID.insert(thread.session.events[i].id, i);
+    state->fold.rebuild(thread.session.events);
+    m_threads.append(std::move(thread));
+    m_states.push_back(std::move(state));
+    Q_EMIT threadAppended(index);
+    return index;
+}
+
+void DesktopCodingThreadStore::update(qsizetype index,
+                                      const std::function<void(DesktopCodingThread &)> &change) {
+    DesktopCodingThread &thread = m_threads[index];
+    const DesktopCodingThread before = thread;
+    change(thread);
+    if (!(thread == before))
+        Q_EMIT threadChanged(index);
+}
+
+void DesktopCodingThreadStore::bindBridgeSession(qsizetype index, const std::optional<QString> &sessionID) {
+    if (m_threads[index].bridgeSessionID == sessionID)
+        return;
+    m_threads[index].bridgeSessionID = sessionID;
+    Q_EMIT threadChanged(index);
+    Q_EMIT threadContentChanged(index);
+}
+
+bool DesktopCodingThreadStore::retitle(qsizetype index, const QString &from) {
+    if (!m_threads[index].retitleFromFirstPromptIfNeeded(from))
+        return false;
+    Q_EMIT threadRetitled(index);
+    return true;
+}
+
+bool DesktopCodingThreadStore::appendEvent(qsizetype index, DesktopCodingEvent event) {
+    ThreadState &state = *m_states[index];
+    if (state.eventIndexByID.contains(event.id))
+        return false;
+    Q_EMIT eventsAboutToChange(index);
+    DesktopCodingThread &thread = m_threads[index];
+    const bool wasEmpty = thread.session.events.isEmpty();
+    state.eventIndexByID.insert(event.id, thread.session.events.size());
+    thread.append(event);
+    const DesktopCodingConversationFold::Change change = state.fold.appended(thread.session.events);
+    Q_EMIT eventsChanged(index, change, true);
+    if (wasEmpty)
+        Q_EMIT threadContentChanged(index);
+    return true;
+}
+
+const RepoSessionProjection *DesktopCodingThreadStore::ingest(qsizetype index, const RepoSessionEvent &event,
+                                                              const QString &sessionID,
+                                                              std::uint64_t sequence) {
+    ThreadState &state = *m_states[index];
+    if (!state.projection)
+        state.projection.emplace();
+    if (!state.projection->ingest(event, sessionID, sequence))
+        return nullptr;
+    return &*state.projection;
+}
+
+void DesktopCodingThreadStore::applyAssistantText(qsizetype index, const DesktopCodingAssistantTextRow &row) {
+    ThreadState &state = *m_states[index];
+    const auto existing = state.eventIndexByID.constFind(row.id);
+    if (existing == state.eventIndexByID.constEnd()) {
+        appendEvent(index, DesktopCodingEvent(row.id, DesktopCodingEventKind::assistantText, row.text));
+        return;
+    }
+    if (!row.grew)
+        return; // the text is unchanged
+    Q_EMIT eventsAboutToChange(index);
+    const qsizetype eventIndex = *existing;
+    QList<DesktopCodingEvent> &events = m_threads[index].session.events;
+    DesktopCodingEvent &shown = events[eventIndex];
+    DesktopCodingConversationFold::Change change;
+    if (shown.summary.size() + row.chunk.size() == row.text.size()) {
+        // The event grows in place by the chunk, as the projection's entry did.
+        shown.summary.append(row.chunk);
+        change = state.fold.assistantTextExtended(events, eventIndex, row.chunk);
+    } else {
+        shown.summary = row.text;
+        state.fold.rebuild(events);
+        change.reset = true;
+    }
+    Q_EMIT eventsChanged(index, change, false);
+}
+
+} // namespace rirudez
