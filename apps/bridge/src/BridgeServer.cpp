@@ -700,9 +700,10 @@ void BridgeServer::endSessionTurn(const QString &sessionID, TurnState state) {
 
 void BridgeServer::rememberUpstreamThread(const QString &sessionID, const QString &threadID) {
     auto summary = m_sessions->summary(sessionID);
-    if (!summary || summary->upstreamThreadID == threadID)
+    const std::optional<QString> thread = threadID.isEmpty() ? std::nullopt : std::optional(threadID);
+    if (!summary || summary->upstreamThreadID == thread)
         return;
-    summary->upstreamThreadID = threadID;
+    summary->upstreamThreadID = thread;
     if (!m_sessions->updateSummary(*summary)) {
         qCWarning(lcServer).noquote() << "cannot store the agent's conversation of session" << sessionID;
         return;

@@ -301,6 +301,37 @@ TEST_P(AgentCliResume, SecondMessageResumesTheStoredConversation) {
     }
 }
 
+TEST_P(AgentCliResume, ALostConversationIsForgottenSoTheSessionGoesOn) {
+    const Agent agent = GetParam();
+    FakeAgents fakes;
+    const QString transcript = agent == Agent::claude ? u"claude-write.txt"_s : u"codex-edit.txt"_s;
+    fakes.transcript(agent, transcript, 1);
+    // The CLI no longer knows the conversation: it says so on standard error and exits.
+    fakes.script(agent,
+                 agent == Agent::claude ? u"read-line\nerr No conversation found with session ID\nexit 1\n"_s
+                                        : u"read-eof\nerr Error: thread not found\nexit 1\n"_s,
+                 2);
+    fakes.transcript(agent, transcript, 3);
+    InProcessBridge bridge(withAgents(fakes));
+    Session session(bridge, agent, RepoAccessMode::edit, AgentPermissionMode::auto_);
+    ASSERT_TRUE(session.turn(u"first"_s));
+    const auto lost = session.turn(u"second"_s);
+    ASSERT_TRUE(lost);
+    const auto errors = eventsOf<E::Error>(*lost);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].message.contains(u"the next message starts a new one"_s))
+        << errors[0].message.toStdString();
+    const auto updates = eventsOf<E::SessionUpdated>(*lost);
+    ASSERT_EQ(updates.size(), 1);
+    EXPECT_FALSE(updates[0].session.upstreamThreadID);
+
+    const auto third = session.turn(u"third"_s);
+    ASSERT_TRUE(third);
+    EXPECT_EQ(eventsOf<E::Result>(*third).size(), 1);
+    const QString args = fakes.argv(agent, 3).join(u' ');
+    EXPECT_FALSE(args.contains(u"resume"_s)) << args.toStdString();
+}
+
 INSTANTIATE_TEST_SUITE_P(BothAgents, AgentCliResume, ::testing::Values(Agent::claude, Agent::codex),
                          [](const auto &param) { return rawValue(param.param).toStdString(); });
 

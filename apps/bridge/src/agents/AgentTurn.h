@@ -55,6 +55,7 @@ Q_SIGNALS:
     // Once, after the turn's last event (a result or an error), unless it was cancelled first.
     void finished(bool failed);
     // The agent named the conversation it keeps (its own session or thread id); the next turn continues it.
+    // An empty id: the stored conversation cannot be continued, and the next turn starts a new one.
     void upstreamThreadStarted(const QString &threadID);
 };
 

@@ -168,7 +168,7 @@ void ClaudeTurn::onLine(const Json &line) {
         if (text(line, "subtype") == u"init") {
             const QString session = text(line, "session_id");
             if (!session.isEmpty())
-                Q_EMIT upstreamThreadStarted(session);
+                conversationStarted(session);
         }
     } else if (type == u"stream_event") {
         const auto event = line.find("event");

@@ -148,6 +148,12 @@ void CliAgentTurn::releaseProcess() {
         process->kill();
 }
 
+void CliAgentTurn::conversationStarted(const QString &threadID) {
+    m_conversationSeen = true;
+    if (m_running)
+        Q_EMIT upstreamThreadStarted(threadID);
+}
+
 void CliAgentTurn::writeLine(const QByteArray &line) {
     if (m_process && m_process->state() == QProcess::Running)
         m_process->write(line + '\n');
@@ -303,7 +309,15 @@ void CliAgentTurn::failWith(ErrorCode code, const QString &message) {
     m_concluded = true;
     m_failed = true;
     m_pending.clear();
-    emitEvent(RepoSessionEvent{RepoSessionEvent::Error{code, message}});
+    QString text = message;
+    if (m_request.upstreamThreadID && !m_conversationSeen) {
+        // A resumed run that failed before the CLI took up the conversation: it is gone (deleted, or kept
+        // on another machine). Forget it, so the session is not stuck on it.
+        Q_EMIT upstreamThreadStarted(QString());
+        text +=
+            u" The agent's earlier conversation could not be continued; the next message starts a new one."_s;
+    }
+    emitEvent(RepoSessionEvent{RepoSessionEvent::Error{code, text}});
     releaseProcess();
     finish(true);
 }

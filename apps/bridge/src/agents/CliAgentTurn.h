@@ -78,6 +78,8 @@ protected:
     void completeWith(const QString &text, const std::optional<TokenUsage> &usage);
     // The turn failed: emit the error, stop the CLI, finish.
     void failWith(ErrorCode code, const QString &message);
+    // The CLI named the conversation this turn continues or starts.
+    void conversationStarted(const QString &threadID);
     void writeLine(const QByteArray &line);
     void closeInput();
     // A file the agent wrote: reported as created_file when it lies inside the project folder.
@@ -106,6 +108,7 @@ private:
     bool m_running = false;
     bool m_concluded = false; // a result or an error went out
     bool m_failed = false;
+    bool m_conversationSeen = false;
     QTimer m_exitTimer; // after the result: how long the CLI may take to exit
 };
 

@@ -96,7 +96,7 @@ void CodexTurn::onLine(const Json &line) {
     if (type == u"thread.started") {
         const QString thread = text(line, "thread_id");
         if (!thread.isEmpty())
-            Q_EMIT upstreamThreadStarted(thread);
+            conversationStarted(thread);
     } else if (type == u"item.started" || type == u"item.completed") {
         const auto item = line.find("item");
         if (item != line.end() && item->is_object())
