@@ -119,11 +119,14 @@ bool LocalControlPlaneServer::start(QString *error) {
         return false;
     }
     m_probe->refresh();
+    if (!m_options.host.isLoopback())
+        m_advertiser = std::make_unique<LocalServerAdvertiser>(m_port, m_options.provider);
     qCInfo(lcLocalServer).noquote() << "listening on" << m_options.host.toString() << "port" << m_port;
     return true;
 }
 
 void LocalControlPlaneServer::stop() {
+    m_advertiser.reset();
     m_http.reset();
     m_port = 0;
 }

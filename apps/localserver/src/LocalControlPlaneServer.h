@@ -10,8 +10,9 @@
 // With a token set, both answer 401 unless "Authorization: Bearer <token>" matches (compared in constant
 // time). Requests carrying a browser "Origin" are refused (403), other methods get 405, other paths 404;
 // every error is a JSON object {"error": "<sentence>"}. Bodies are not read. It listens on 127.0.0.1:8765
-// unless told otherwise.
+// unless told otherwise; listening beyond loopback, it advertises itself by DNS-SD (LocalServerAdvertiser).
 
+#include "LocalServerAdvertiser.h"
 #include "ProviderCLIProbe.h"
 
 #include "rirudez/localcontrolplane/CompanionProvider.h"
@@ -71,6 +72,8 @@ public:
     // The pairing code in force (empty when pairing is not required).
     const QString &pairingCode() const { return m_pairingCode; }
     ProviderCLIProbe &probe() { return *m_probe; }
+    // The DNS-SD advertisement, when the server listens beyond loopback.
+    LocalServerAdvertiser *advertiser() const { return m_advertiser.get(); }
 
     // The health document as it would be answered now.
     LocalServerHealth health() const;
@@ -85,6 +88,7 @@ private:
     QString m_pairingCode;
     std::unique_ptr<ProviderCLIProbe> m_probe;
     std::unique_ptr<HttpServer> m_http;
+    std::unique_ptr<LocalServerAdvertiser> m_advertiser; // only when listening beyond loopback
     quint16 m_port = 0;
     QHash<QString, QDateTime> m_clientsSeen; // peer address -> last request
     QList<ReceivedRequest> m_received;
