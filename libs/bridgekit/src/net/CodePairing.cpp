@@ -266,6 +266,13 @@ QCoro::Task<RedeemedBridge> redeem(QString host, int port, QString code,
                              granted->agents, granted->protocol};
 }
 
+QCoro::Task<RedeemedBridge> redeem(BridgeDiscovery::Found found, QString code,
+                                   std::chrono::milliseconds resolveTimeout) {
+    const HostPortEndpoint address =
+        co_await BridgeDiscovery::resolveEndpoint(found.endpoint, resolveTimeout);
+    co_return co_await redeem(address.host, address.port, std::move(code), std::move(found.fingerprint));
+}
+
 } // namespace CodePairing
 
 } // namespace rirudez

@@ -5,12 +5,14 @@
 // the certificate is trusted on first use and its fingerprint must equal the one the bridge reports.
 
 #include "rirudez/bridgekit/BridgeClientError.h"
+#include "rirudez/bridgekit/BridgeDiscovery.h"
 #include "rirudez/bridgekit/Pairing.h"
 
 #include <QCoroTask>
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <optional>
 #include <variant>
 
@@ -109,6 +111,12 @@ QString normalize(const QString &code);
 // TransportError.
 QCoro::Task<RedeemedBridge> redeem(QString host, int port, QString code,
                                    std::optional<QString> expectedFingerprint);
+
+// A bridge found on the network: its endpoint is resolved (BridgeDiscovery::resolveEndpoint, allowing
+// `resolveTimeout`; its errors propagate), then the code is redeemed there exactly as above with the
+// fingerprint the bridge advertised as the expected one (trust on first use when it advertised none).
+QCoro::Task<RedeemedBridge> redeem(BridgeDiscovery::Found found, QString code,
+                                   std::chrono::milliseconds resolveTimeout);
 
 } // namespace CodePairing
 
