@@ -1,4 +1,5 @@
 // zad-ezarur-bridge: runs the bridge service in the foreground until interrupted.
+#include "BridgeAdvertiser.h"
 #include "BridgeServer.h"
 #include "TerminalQr.h"
 
@@ -15,6 +16,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -100,8 +102,16 @@ int main(int argc, char **argv) {
     const QCommandLineOption agents(u"agents"_s,
                                     u"Agents to serve, comma separated (default: claude,codex)."_s, u"LIST"_s,
                                     u"claude,codex"_s);
-    parser.addOptions({stateDir, host, port, project, demo, claudeCommand, codexCommand, pairingCode,
-                       pairLink, chunkDelay, agents});
+    const QCommandLineOption bridgeName(u"name"_s,
+                                        u"The bridge's name, shown to clients and announced on the network "
+                                        u"(default: \"Zad Ezarur on <host name>\")."_s,
+                                        u"NAME"_s);
+    const QCommandLineOption noAdvertise(
+        u"no-advertise"_s,
+        u"Do not announce the bridge on the local network (DNS-SD _doduzadod._tcp). A bridge "
+        u"listening on loopback only is never announced."_s);
+    parser.addOptions({stateDir, host, port, bridgeName, project, demo, claudeCommand, codexCommand,
+                       pairingCode, pairLink, chunkDelay, agents, noAdvertise});
     parser.process(app);
 
     QTextStream out(stdout);
@@ -119,6 +129,13 @@ int main(int argc, char **argv) {
         return 2;
     }
     options.port = quint16(portValue);
+    if (parser.isSet(bridgeName)) {
+        options.name = parser.value(bridgeName).trimmed();
+        if (options.name.isEmpty() || options.name.toUtf8().size() > 63) {
+            err << "--name: expected 1 to 63 bytes of text" << Qt::endl;
+            return 2;
+        }
+    }
     // Fractions stream faster than one step per millisecond: 0.5 plays 2,000 steps per second.
     const double delay = parser.value(chunkDelay).toDouble(&ok);
     if (!ok || !(delay >= 0) || delay > 3'600'000) {
@@ -207,8 +224,15 @@ int main(int argc, char **argv) {
         out << "pair link " << link << Qt::endl << terminalQrCode(link) << Qt::flush;
     }
 
+    // Announced on the network while it runs; withdrawn (before the port closes) on the way out.
+    std::unique_ptr<BridgeAdvertiser> advertiser;
+    if (!parser.isSet(noAdvertise) && BridgeAdvertiser::shouldAdvertise(options.host))
+        advertiser = std::make_unique<BridgeAdvertiser>(BridgeAdvertiser::Service{
+            server.name(), server.port(), server.state().fingerprint(), options.host});
+
     quitOnSignals(app);
     const int status = app.exec();
+    advertiser.reset();
     server.stop();
     return status;
 }

@@ -32,7 +32,7 @@ BridgeDiscovery::Browser::~Browser() {
     --liveBrowsers;
 }
 
-int BridgeDiscovery::Browser::liveCount() {
+int detail::liveBridgeBrowsers() {
     return liveBrowsers.load();
 }
 

@@ -20,6 +20,11 @@
 
 namespace rirudez {
 
+namespace detail {
+// Live bridge browsers in this process (each holds one Avahi service browser while running).
+int liveBridgeBrowsers();
+} // namespace detail
+
 class BridgeDiscovery::Browser {
 public:
     Browser(std::function<void(const QList<BrowseResult> &)> onResults, std::function<void(bool)> onRunning);
@@ -28,8 +33,6 @@ public:
     Browser &operator=(const Browser &) = delete;
 
     bool isRunning() const { return m_browser != nullptr && !m_failed; }
-    // Live browsers in this process (each one holds one Avahi service browser while running).
-    static int liveCount();
 
 private:
     struct Entry {
