@@ -309,13 +309,17 @@ TEST_F(BridgeDnssdTest, CollidingNamesAreRenamedAndLoopbackStaysInvisible) {
     BridgeDiscovery discovery;
     discovery.start();
     startBridge(true, u"127.0.0.1"_s, {u"--name"_s, u"Hidden"_s});
-    startBridge(true, peerAddress(), {u"--name"_s, u"Twin"_s});
+    const BridgeProcess first = startBridge(true, peerAddress(), {u"--name"_s, u"Twin"_s});
     ASSERT_TRUE(awaitListed(discovery, u"Twin"_s));
-    // The same name from this namespace's bridge collides on the network and takes the next name.
+    // The same name from this namespace's bridge collides on the network: one of the two takes the next
+    // name (normally the newcomer, but mDNS lets either lose a simultaneous probe).
     const BridgeProcess second = startBridge(false, localAddress(), {u"--name"_s, u"Twin"_s});
     const auto renamed = awaitListed(discovery, u"Twin #2"_s);
     ASSERT_TRUE(renamed) << "listed: " << qPrintable(names(discovery).join(u", "_s));
-    EXPECT_EQ(renamed->fingerprint, second.fingerprint);
+    const auto kept = awaitListed(discovery, u"Twin"_s);
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(QSet<QString>({renamed->fingerprintText(), kept->fingerprintText()}),
+              QSet<QString>({first.fingerprint, second.fingerprint}));
     EXPECT_FALSE(names(discovery).contains(u"Hidden"_s));
 }
 
