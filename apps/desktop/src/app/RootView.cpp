@@ -3,10 +3,15 @@
 #include "DesktopCodingBridgeClient.h"
 #include "DesktopCodingBridgeHealthSource.h"
 #include "DesktopCodingHarnessViewModel.h"
+#include "DesktopNotificationCenter.h"
+#include "DesktopNotifier.h"
+#include "DesktopThreadSearchModel.h"
 
 #include "rirudez/bridgekit/BridgeClient.h"
 
+#include <QAbstractItemModel>
 #include <QCoroTask>
+#include <QDBusConnection>
 
 using namespace Qt::StringLiterals;
 
@@ -31,13 +36,18 @@ QCoro::Task<void> runStartupTask(QPointer<DesktopCodingHarnessViewModel> viewMod
 RootView::RootView(QObject *parent)
     : RootView(&RootView::makeDefaultViewModel,
                std::chrono::nanoseconds(DesktopCodingHarnessViewModel::defaultPollIntervalNanoseconds),
-               parent) {}
+               parent) {
+    m_notifyOnSessionBus = true;
+}
 
 RootView::RootView(ViewModelFactory factory, std::chrono::nanoseconds pollInterval, QObject *parent)
     : QObject(parent), m_factory(std::move(factory)), m_viewState(new DesktopCodingHarnessViewState(this)),
       m_pollInterval(pollInterval) {}
 
 RootView::~RootView() {
+    // What watches the view model goes before it.
+    delete m_threadSearch;
+    delete m_notifications;
     if (m_codingViewModel)
         m_codingViewModel->stopBridgeSessionDiscoveryLoop();
 }
@@ -45,9 +55,39 @@ RootView::~RootView() {
 DesktopCodingHarnessViewModel *RootView::codingViewModel() {
     if (!m_codingViewModel) {
         m_codingViewModel = m_factory();
-        m_viewState->setViewModel(m_codingViewModel.get());
+        DesktopCodingHarnessViewModel *viewModel = m_codingViewModel.get();
+        m_viewState->setViewModel(viewModel);
+        m_notifier = new DesktopNotifier(m_notifyOnSessionBus ? QDBusConnection::sessionBus()
+                                                              : QDBusConnection(u"no notification bus"_s),
+                                         this);
+        m_notifications = new DesktopNotificationCenter(
+            viewModel, m_notifier, DesktopNotificationCenter::defaultSettleInterval, this);
+        m_threadSearch = new DesktopThreadSearchModel(
+            qobject_cast<QAbstractItemModel *>(viewModel->threadModel()),
+            [viewModel](int row) -> const DesktopCodingThread * {
+                return row >= 0 && row < viewModel->threads().size() ? &viewModel->threads()[row] : nullptr;
+            },
+            this);
     }
     return m_codingViewModel.get();
+}
+
+DesktopNotificationCenter *RootView::notifications() {
+    codingViewModel();
+    return m_notifications;
+}
+
+DesktopThreadSearchModel *RootView::threadSearch() {
+    codingViewModel();
+    return m_threadSearch;
+}
+
+QObject *RootView::notificationsObject() {
+    return notifications();
+}
+
+QObject *RootView::threadSearchObject() {
+    return threadSearch();
 }
 
 QObject *RootView::codingViewModelObject() {

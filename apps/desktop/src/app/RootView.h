@@ -17,6 +17,9 @@
 namespace rirudez {
 
 class DesktopCodingHarnessViewModel;
+class DesktopNotificationCenter;
+class DesktopNotifier;
+class DesktopThreadSearchModel;
 
 class RootView : public QObject {
     Q_OBJECT
@@ -24,6 +27,9 @@ class RootView : public QObject {
     QML_UNCREATABLE("RootView is created by the application")
     Q_PROPERTY(QObject *codingViewModel READ codingViewModelObject CONSTANT)
     Q_PROPERTY(rirudez::DesktopCodingHarnessViewState *viewState READ viewState CONSTANT)
+    // Desktop notifications for the view model's threads (badges, window title) and the rail's thread search.
+    Q_PROPERTY(QObject *notifications READ notificationsObject CONSTANT)
+    Q_PROPERTY(QObject *threadSearch READ threadSearchObject CONSTANT)
 
 public:
     using ViewModelFactory = std::function<std::unique_ptr<DesktopCodingHarnessViewModel>()>;
@@ -31,7 +37,7 @@ public:
     // The application's root view: the view model of `makeDefaultViewModel`.
     explicit RootView(QObject *parent = nullptr);
     // A root view over another view model (tests wire one to an in-process bridge, and poll more often so
-    // the polling ends promptly once the view model is gone).
+    // the polling ends promptly once the view model is gone). It sends no notifications to the session bus.
     explicit RootView(ViewModelFactory factory,
                       std::chrono::nanoseconds pollInterval = std::chrono::nanoseconds(4'000'000'000),
                       QObject *parent = nullptr);
@@ -40,6 +46,9 @@ public:
     // The view model, created on first use and the same object ever after.
     DesktopCodingHarnessViewModel *codingViewModel();
     DesktopCodingHarnessViewState *viewState() { return m_viewState; }
+    // Created with the view model.
+    DesktopNotificationCenter *notifications();
+    DesktopThreadSearchModel *threadSearch();
 
     // Called when the conversation screen is shown: the first call starts the health refresh and the 4 s
     // session polling; later calls do nothing.
@@ -57,10 +66,16 @@ public:
 
 private:
     QObject *codingViewModelObject();
+    QObject *notificationsObject();
+    QObject *threadSearchObject();
 
     ViewModelFactory m_factory;
     std::unique_ptr<DesktopCodingHarnessViewModel> m_codingViewModel;
     DesktopCodingHarnessViewState *m_viewState;
+    bool m_notifyOnSessionBus = false;
+    DesktopNotifier *m_notifier = nullptr;
+    DesktopNotificationCenter *m_notifications = nullptr;
+    DesktopThreadSearchModel *m_threadSearch = nullptr;
     int m_bridgeRefreshStarts = 0;
     std::chrono::nanoseconds m_pollInterval;
     std::shared_ptr<bool> m_startupTaskRunning = std::make_shared<bool>(false);

@@ -11,6 +11,9 @@ Rectangle {
     // The one view model (DesktopCodingHarnessViewModel) and the screen's own state.
     property QtObject viewModel
     property DesktopCodingHarnessViewState viewState
+    // Which threads have news (DesktopNotificationCenter) and the rail's search (DesktopThreadSearchModel).
+    property QtObject notifications
+    property QtObject threadSearch
     // Emitted once the screen is on the window; the root view starts the bridge refresh then.
     signal shown()
 
@@ -36,12 +39,25 @@ Rectangle {
         context: Qt.WindowShortcut
         onActivated: if (screen.vm && screen.vm.canSendPrompt) screen.vm.requestSendPrompt()
     }
+    // Ctrl+F opens the rail's thread search (and the rail when folded); Esc clears and closes it.
+    Shortcut {
+        sequence: StandardKey.Find
+        context: Qt.WindowShortcut
+        onActivated: {
+            if (screen.st)
+                screen.st.isProjectRailCollapsed = false
+            if (screen.threadSearch)
+                screen.threadSearch.open()
+        }
+    }
     Shortcut {
         sequence: "Esc"
         context: Qt.WindowShortcut
         onActivated: {
             if (screen.st && screen.st.composerPicker.length > 0)
                 screen.st.closeComposerPicker()
+            else if (screen.threadSearch && screen.threadSearch.isOpen)
+                screen.threadSearch.close()
             else if (screen.vm && screen.vm.canCancelPrompt)
                 screen.vm.requestCancelActiveRepoMessage()
         }
@@ -116,7 +132,12 @@ Rectangle {
 
     Component {
         id: projectRail
-        ProjectRail { vm: screen.vm; st: screen.st }
+        ProjectRail {
+            vm: screen.vm
+            st: screen.st
+            notifications: screen.notifications
+            threadSearch: screen.threadSearch
+        }
     }
     Component {
         id: collapsedProjectRail

@@ -12,13 +12,32 @@ Window {
     minimumWidth: 900
     minimumHeight: 560
     visible: true
-    title: "Rirudez"
+    // "Rirudez", with the number of threads that have something new.
+    title: window.rootView.notifications.windowTitle
     color: HarnessPalette.paper
 
     DesktopCodingHarnessView {
         anchors.fill: parent
         viewModel: window.rootView.codingViewModel
         viewState: window.rootView.viewState
+        notifications: window.rootView.notifications
+        threadSearch: window.rootView.threadSearch
         onShown: window.rootView.startInitialBridgeRefresh()
+    }
+
+    // Notifications go to threads the user is not looking at: the window tells whether it is active.
+    Binding {
+        target: window.rootView.notifications
+        property: "windowActive"
+        value: window.active
+    }
+    // A clicked notification has selected its thread; bring the window forward on it.
+    Connections {
+        target: window.rootView.notifications
+        function onActivateRequested() {
+            window.show()
+            window.raise()
+            window.requestActivate()
+        }
     }
 }

@@ -2,12 +2,16 @@ import QtQuick
 import QtQuick.Controls.Basic
 import Rirudez.Desktop
 
-// The dark left column: actions, pinned threads, projects and the two status pills.
+// The dark left column: actions, pinned threads, projects and the two status pills. While a search is typed,
+// the matching threads of every project take the place of the pinned threads and the projects.
 Rectangle {
     id: rail
     objectName: "projectRail"
     property QtObject vm
     property DesktopCodingHarnessViewState st
+    property QtObject notifications
+    property QtObject threadSearch
+    readonly property bool searching: threadSearch !== null && threadSearch.isSearching
 
     color: HarnessPalette.rail
 
@@ -61,13 +65,13 @@ Rectangle {
             Repeater {
                 model: [
                     { symbol: "square.and.pencil", title: "New chat", action: "newChat" },
-                    { symbol: "magnifyingglass", title: "Search", action: "" },
+                    { symbol: "magnifyingglass", title: "Search", action: "search" },
                     { symbol: "circle.grid.2x2", title: "Plugins", action: "" },
                     { symbol: "clock", title: "Automations", action: "" }
                 ]
                 delegate: AbstractButton {
                     required property var modelData
-                    objectName: modelData.action === "newChat" ? "newChatButton" : "railAction"
+                    objectName: modelData.action === "newChat" ? "newChatButton" : (modelData.action === "search" ? "searchButton" : "railAction")
                     width: body.width - 16
                     height: 32
                     hoverEnabled: true
@@ -80,31 +84,105 @@ Rectangle {
                         Symbol { name: modelData.symbol; color: HarnessPalette.sidebarMuted; size: 16; anchors.verticalCenter: parent.verticalCenter }
                         Text { text: modelData.title; color: HarnessPalette.sidebarInk; font.pixelSize: 13; anchors.verticalCenter: parent.verticalCenter }
                     }
-                    onClicked: if (modelData.action === "newChat") rail.vm.startThread()
+                    onClicked: {
+                        if (modelData.action === "newChat")
+                            rail.vm.startThread()
+                        else if (modelData.action === "search" && rail.threadSearch)
+                            rail.threadSearch.open()
+                    }
                 }
             }
 
-            Item { width: 1; height: 14 }
-            SectionTitle { dark: true; text: "Pinned"; leftPadding: 8 }
-            Item { width: 1; height: 4 }
+            // The search field: opened by Search or Ctrl+F; typing filters, Esc clears and closes it.
+            TextField {
+                id: searchField
+                objectName: "threadSearchField"
+                visible: rail.threadSearch !== null && rail.threadSearch.isOpen
+                width: body.width - 16
+                height: visible ? 32 : 0
+                placeholderText: "Search threads"
+                placeholderTextColor: HarnessPalette.sidebarFaint
+                color: HarnessPalette.sidebarInk
+                selectionColor: HarnessPalette.sidebarMuted
+                font.pixelSize: 13
+                leftPadding: 32
+                text: rail.threadSearch ? rail.threadSearch.query : ""
+                onTextEdited: rail.threadSearch.query = text
+                Accessible.name: "Search threads"
+                background: Rectangle {
+                    radius: 7
+                    color: HarnessPalette.sidebarSelected
+                    border.width: searchField.activeFocus ? 1 : 0
+                    border.color: HarnessPalette.sidebarMuted
+                }
+                Symbol {
+                    x: 9
+                    anchors.verticalCenter: parent.verticalCenter
+                    name: "magnifyingglass"
+                    color: HarnessPalette.sidebarMuted
+                    size: 15
+                }
+                Keys.onEscapePressed: rail.threadSearch.close()
+                Component.onCompleted: if (visible) forceActiveFocus()
+                Connections {
+                    target: rail.threadSearch
+                    function onOpened() {
+                        searchField.forceActiveFocus()
+                        searchField.selectAll()
+                    }
+                }
+            }
+
+            Item { width: 1; height: 14; visible: rail.searching }
+            SectionTitle {
+                objectName: "searchResultsTitle"
+                visible: rail.searching
+                dark: true
+                leftPadding: 8
+                text: rail.threadSearch && rail.threadSearch.count === 1 ? "1 thread" : (rail.threadSearch ? rail.threadSearch.count : 0) + " threads"
+            }
+            Item { width: 1; height: 4; visible: rail.searching }
+            Text {
+                objectName: "noSearchResults"
+                visible: rail.searching && rail.threadSearch.count === 0
+                leftPadding: 8
+                text: "No threads match."
+                color: HarnessPalette.sidebarMuted
+                font.pixelSize: 13
+            }
+            Repeater {
+                objectName: "searchResults"
+                model: rail.searching ? rail.threadSearch : null
+                delegate: ThreadRow {
+                    width: body.width - 16
+                    height: 46
+                    vm: rail.vm
+                    notifications: rail.notifications
+                }
+            }
+
+            Item { width: 1; height: 14; visible: !rail.searching }
+            SectionTitle { dark: true; text: "Pinned"; leftPadding: 8; visible: !rail.searching }
+            Item { width: 1; height: 4; visible: !rail.searching }
             Repeater {
                 objectName: "pinnedThreads"
                 model: rail.vm ? rail.vm.projectThreadModel : null
                 // The first three threads of the project.
                 delegate: ThreadRow {
                     width: body.width - 16
-                    visible: index < 3
+                    visible: index < 3 && !rail.searching
                     height: visible ? 46 : 0
                     vm: rail.vm
+                    notifications: rail.notifications
                 }
             }
 
-            Item { width: 1; height: 14 }
-            SectionTitle { dark: true; text: "Projects"; leftPadding: 8 }
-            Item { width: 1; height: 4 }
+            Item { width: 1; height: 14; visible: !rail.searching }
+            SectionTitle { dark: true; text: "Projects"; leftPadding: 8; visible: !rail.searching }
+            Item { width: 1; height: 4; visible: !rail.searching }
             Repeater {
                 objectName: "projectRows"
-                model: rail.vm ? rail.vm.projects : []
+                model: rail.vm && !rail.searching ? rail.vm.projects : []
                 delegate: ProjectRow {
                     required property var modelData
                     width: body.width - 16

@@ -6,6 +6,9 @@ import Rirudez.Desktop
 AbstractButton {
     id: row
     property QtObject vm
+    // Threads with something new show a badge.
+    property QtObject notifications
+    readonly property bool hasNews: notifications !== null && notifications.threadsWithNews.indexOf(threadID) >= 0
     required property string threadID
     required property string title
     required property string subtitle
@@ -34,7 +37,7 @@ AbstractButton {
         Column {
             anchors.left: icon.right
             anchors.leftMargin: 10
-            anchors.right: parent.right
+            anchors.right: badge.visible ? badge.left : parent.right
             anchors.rightMargin: 6
             anchors.verticalCenter: parent.verticalCenter
             spacing: 2
@@ -44,7 +47,7 @@ AbstractButton {
                 elide: Text.ElideRight
                 color: HarnessPalette.sidebarInk
                 font.pixelSize: 13
-                font.weight: row.isSelected ? Font.DemiBold : Font.Normal
+                font.weight: row.isSelected || row.hasNews ? Font.DemiBold : Font.Normal
             }
             Text {
                 width: parent.width
@@ -53,6 +56,19 @@ AbstractButton {
                 color: HarnessPalette.sidebarFaint
                 font.pixelSize: 11
             }
+        }
+        Rectangle {
+            id: badge
+            objectName: "newsBadge_" + row.threadID
+            visible: row.hasNews
+            anchors.right: parent.right
+            anchors.rightMargin: 4
+            anchors.verticalCenter: parent.verticalCenter
+            width: 8
+            height: 8
+            radius: 4
+            color: HarnessPalette.red
+            Accessible.name: "New activity"
         }
     }
     onClicked: {
