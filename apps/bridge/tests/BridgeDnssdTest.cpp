@@ -13,6 +13,7 @@
 #include "rirudez/bridgekit/CodePairing.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -314,12 +315,26 @@ TEST_F(BridgeDnssdTest, CollidingNamesAreRenamedAndLoopbackStaysInvisible) {
     // The same name from this namespace's bridge collides on the network: one of the two takes the next
     // name (normally the newcomer, but mDNS lets either lose a simultaneous probe).
     const BridgeProcess second = startBridge(false, localAddress(), {u"--name"_s, u"Twin"_s});
-    const auto renamed = awaitListed(discovery, u"Twin #2"_s);
-    ASSERT_TRUE(renamed) << "listed: " << qPrintable(names(discovery).join(u", "_s));
-    const auto kept = awaitListed(discovery, u"Twin"_s);
-    ASSERT_TRUE(kept);
-    EXPECT_EQ(QSet<QString>({renamed->fingerprintText(), kept->fingerprintText()}),
-              QSet<QString>({first.fingerprint, second.fingerprint}));
+    ASSERT_TRUE(awaitListed(discovery, u"Twin #2"_s))
+        << "listed: " << qPrintable(names(discovery).join(u", "_s));
+    // The old record of the renamed bridge may linger for a moment: wait until each name carries its own
+    // bridge.
+    const QSet<QString> expected({first.fingerprint, second.fingerprint});
+    const auto twins = [&] {
+        QHash<QString, QString> byName;
+        for (const BridgeDiscovery::Found &bridge : discovery.bridges())
+            if (bridge.name == u"Twin"_s || bridge.name == u"Twin #2"_s)
+                byName.insert(bridge.name, bridge.fingerprintText());
+        return byName;
+    };
+    (void)QTest::qWaitFor(
+        [&] {
+            const auto byName = twins();
+            return byName.size() == 2 && QSet<QString>(byName.cbegin(), byName.cend()) == expected;
+        },
+        20000);
+    const auto byName = twins();
+    EXPECT_EQ(QSet<QString>(byName.cbegin(), byName.cend()), expected);
     EXPECT_FALSE(names(discovery).contains(u"Hidden"_s));
 }
 
