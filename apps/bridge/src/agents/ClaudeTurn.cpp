@@ -1,5 +1,6 @@
 #include "agents/ClaudeTurn.h"
 
+#include "agents/AgentJsonFields.h"
 #include "rirudez/bridgekit/BridgeJson.h"
 
 #include <QDir>
@@ -12,24 +13,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcAgents)
 
 namespace {
 
-QString text(const Json &object, const char *key) {
-    const auto it = object.find(key);
-    return it != object.end() && it->is_string() ? wire::toQString(it->get<std::string>()) : QString();
-}
-
-std::optional<std::uint64_t> count(const Json &object, const char *key) {
-    const auto it = object.find(key);
-    if (it == object.end() || !it->is_number_unsigned())
-        return std::nullopt;
-    return it->get<std::uint64_t>();
-}
-
-QString shortened(QString value, int maxLength = 120) {
-    value = value.simplified();
-    if (value.size() > maxLength)
-        value = value.left(maxLength - 3) + u"..."_s;
-    return value;
-}
+using namespace agentfields;
 
 // "Bash: npm test", "Read src/main.cpp", "Grep \"TODO\"": the tool's name with what it works on.
 QString toolLabel(const QString &name, const Json &input, const QString &projectPath) {
