@@ -1,5 +1,6 @@
 #include "RootView.h"
 
+#include "DesktopBridgesController.h"
 #include "DesktopCodingBridgeClient.h"
 #include "DesktopCodingBridgeHealthSource.h"
 #include "DesktopCodingHarnessViewModel.h"
@@ -38,6 +39,19 @@ RootView::RootView(QObject *parent)
                std::chrono::nanoseconds(DesktopCodingHarnessViewModel::defaultPollIntervalNanoseconds),
                parent) {
     m_notifyOnSessionBus = true;
+    // Paired bridges and their fallback token file live in the application's data directory.
+    const QString directory = DesktopPairedBridgeStore::defaultDirectory();
+    setBridges(std::make_unique<DesktopBridgesController>(
+        u"127.0.0.1:8800"_s, std::make_shared<DesktopPairedBridgeStore>(directory),
+        std::make_shared<DesktopBridgeTokenVault>(directory)));
+}
+
+void RootView::setBridges(std::unique_ptr<DesktopBridgesController> bridges) {
+    m_bridges = std::move(bridges);
+}
+
+QObject *RootView::bridgesObject() const {
+    return m_bridges.get();
 }
 
 RootView::RootView(ViewModelFactory factory, std::chrono::nanoseconds pollInterval, QObject *parent)

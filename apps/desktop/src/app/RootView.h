@@ -16,6 +16,7 @@
 
 namespace rirudez {
 
+class DesktopBridgesController;
 class DesktopCodingHarnessViewModel;
 class DesktopNotificationCenter;
 class DesktopNotifier;
@@ -30,6 +31,8 @@ class RootView : public QObject {
     // Desktop notifications for the view model's threads (badges, window title) and the rail's thread search.
     Q_PROPERTY(QObject *notifications READ notificationsObject CONSTANT)
     Q_PROPERTY(QObject *threadSearch READ threadSearchObject CONSTANT)
+    // The Bridges sheet's controller; null when the root view was made without one (most tests).
+    Q_PROPERTY(QObject *bridges READ bridgesObject CONSTANT)
 
 public:
     using ViewModelFactory = std::function<std::unique_ptr<DesktopCodingHarnessViewModel>()>;
@@ -49,6 +52,9 @@ public:
     // Created with the view model.
     DesktopNotificationCenter *notifications();
     DesktopThreadSearchModel *threadSearch();
+    DesktopBridgesController *bridges() const { return m_bridges.get(); }
+    // Gives the root view its Bridges controller (before the screen is loaded).
+    void setBridges(std::unique_ptr<DesktopBridgesController> bridges);
 
     // Called when the conversation screen is shown: the first call starts the health refresh and the 4 s
     // session polling; later calls do nothing.
@@ -68,8 +74,10 @@ private:
     QObject *codingViewModelObject();
     QObject *notificationsObject();
     QObject *threadSearchObject();
+    QObject *bridgesObject() const;
 
     ViewModelFactory m_factory;
+    std::unique_ptr<DesktopBridgesController> m_bridges;
     std::unique_ptr<DesktopCodingHarnessViewModel> m_codingViewModel;
     DesktopCodingHarnessViewState *m_viewState;
     bool m_notifyOnSessionBus = false;

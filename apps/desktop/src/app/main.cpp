@@ -15,6 +15,7 @@
 #include <QtQml/qqmlextensionplugin.h>
 
 Q_IMPORT_QML_PLUGIN(Rirudez_DesktopPlugin)
+Q_IMPORT_QML_PLUGIN(Rirudez_BridgeKit_ScannerPlugin)
 
 using namespace Qt::StringLiterals;
 

@@ -14,6 +14,8 @@ Rectangle {
     // Which threads have news (DesktopNotificationCenter) and the rail's search (DesktopThreadSearchModel).
     property QtObject notifications
     property QtObject threadSearch
+    // The Bridges sheet's controller (RootView.bridges); the sheet is unavailable without one.
+    property QtObject bridges
     // Emitted once the screen is on the window; the root view starts the bridge refresh then.
     signal shown()
 
@@ -137,6 +139,8 @@ Rectangle {
             st: screen.st
             notifications: screen.notifications
             threadSearch: screen.threadSearch
+            bridges: screen.bridges
+            onBridgesRequested: bridgesSheet.open()
         }
     }
     Component {
@@ -161,5 +165,10 @@ Rectangle {
             symbol: "slider.horizontal.3"
             onExpand: screen.st.isInspectorCollapsed = false
         }
+    }
+
+    BridgesSheet {
+        id: bridgesSheet
+        bridges: screen.bridges
     }
 }

@@ -22,6 +22,7 @@ Window {
         viewState: window.rootView.viewState
         notifications: window.rootView.notifications
         threadSearch: window.rootView.threadSearch
+        bridges: window.rootView.bridges
         onShown: window.rootView.startInitialBridgeRefresh()
     }
 

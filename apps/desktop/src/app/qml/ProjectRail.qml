@@ -8,6 +8,9 @@ Rectangle {
     id: rail
     objectName: "projectRail"
     property QtObject vm
+    property QtObject bridges
+    // The Bridge pill was clicked: the screen opens the Bridges sheet.
+    signal bridgesRequested()
     property DesktopCodingHarnessViewState st
     property QtObject notifications
     property QtObject threadSearch
@@ -207,7 +210,14 @@ Rectangle {
             width: parent.width
             symbol: "laptopcomputer.and.ipad"
             title: "Bridge"
-            value: "Local"
+            value: rail.bridges && rail.bridges.selectedBridgeID !== "" ? rail.bridges.selectedBridgeName : "Local"
+            MouseArea {
+                objectName: "bridgePillArea"
+                anchors.fill: parent
+                enabled: rail.bridges !== null
+                cursorShape: enabled ? Qt.PointingHandCursor : Qt.ArrowCursor
+                onClicked: rail.bridgesRequested()
+            }
         }
         StatusPill {
             objectName: "turnsPill"

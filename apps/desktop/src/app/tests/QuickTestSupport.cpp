@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 Q_IMPORT_QML_PLUGIN(Rirudez_DesktopPlugin)
+Q_IMPORT_QML_PLUGIN(Rirudez_BridgeKit_ScannerPlugin)
 
 using namespace Qt::StringLiterals;
 

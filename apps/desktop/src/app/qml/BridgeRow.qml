@@ -1,0 +1,36 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Layouts
+import Rirudez.Desktop
+
+// One bridge in the Bridges sheet: name, host:port, a detail line, "In use" or a Use button, Remove.
+Rectangle {
+    id: row
+    property string name
+    property string address
+    property string detail
+    property bool inUse
+    property bool removable
+    signal use()
+    signal remove()
+
+    implicitHeight: 58
+    radius: 10
+    color: inUse ? Qt.rgba(0, 0, 0, 0.06) : Qt.rgba(0, 0, 0, 0.025)
+
+    RowLayout {
+        anchors.fill: parent
+        anchors.leftMargin: 12
+        anchors.rightMargin: 8
+        spacing: 8
+        Column {
+            Layout.fillWidth: true
+            spacing: 2
+            Text { objectName: "bridgeName"; text: row.name + "  ·  " + row.address; color: HarnessPalette.ink; font.weight: Font.DemiBold; elide: Text.ElideRight; width: parent.width }
+            Text { objectName: "bridgeDetail"; text: row.detail; color: HarnessPalette.muted; font.pixelSize: 12; elide: Text.ElideRight; width: parent.width }
+        }
+        Text { visible: row.inUse; text: "In use"; color: HarnessPalette.muted; font.pixelSize: 12 }
+        Button { objectName: "useBridgeButton"; visible: !row.inUse; text: "Use"; onClicked: row.use() }
+        Button { objectName: "removeBridgeButton"; visible: row.removable; text: "Remove"; onClicked: row.remove() }
+    }
+}

@@ -1,0 +1,214 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Dialogs
+import QtQuick.Layouts
+import Rirudez.Desktop
+import Rirudez.BridgeKit.Scanner
+
+// The Bridges sheet, opened from the rail's Bridge pill: the bridge on this computer, the paired bridges
+// (use, remove), and pairing a new one by link, QR code (camera or image) or pairing code. Everything it
+// does goes through `bridges` (DesktopBridgesController); it only binds and forwards.
+Popup {
+    id: sheet
+    property QtObject bridges
+    readonly property bool scanning: scannerLoader.active
+
+    objectName: "bridgesSheet"
+    modal: true
+    focus: true
+    padding: 22
+    x: parent ? Math.round((parent.width - width) / 2) : 0
+    y: parent ? Math.round((parent.height - height) / 2) : 0
+    width: Math.min(640, (parent ? parent.width : 640) - 48)
+    height: Math.min(content.implicitHeight + 2 * padding, (parent ? parent.height : 720) - 48)
+    closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
+    onClosed: {
+        scannerLoader.active = false
+        if (bridges)
+            bridges.clearMessages()
+    }
+
+    background: Rectangle {
+        objectName: "bridgesSheetPanel"
+        radius: 14
+        color: HarnessPalette.paper
+        border.color: Qt.rgba(0, 0, 0, 0.12)
+    }
+
+    Flickable {
+        anchors.fill: parent
+        contentHeight: content.implicitHeight
+        clip: true
+        boundsBehavior: Flickable.StopAtBounds
+
+        ColumnLayout {
+            id: content
+            width: parent.width
+            spacing: 10
+
+            RowLayout {
+                Layout.fillWidth: true
+                Text { text: "Bridges"; font.pixelSize: 20; font.weight: Font.DemiBold; color: HarnessPalette.ink; Layout.fillWidth: true }
+                BusyIndicator { objectName: "bridgesBusy"; running: sheet.bridges && sheet.bridges.busy; visible: running; implicitWidth: 24; implicitHeight: 24 }
+                Button { text: "Done"; onClicked: sheet.close() }
+            }
+
+            Text {
+                objectName: "bridgesError"
+                Layout.fillWidth: true
+                visible: text.length > 0
+                text: sheet.bridges ? sheet.bridges.errorText : ""
+                color: HarnessPalette.red
+                wrapMode: Text.Wrap
+            }
+            Text {
+                objectName: "bridgesStatus"
+                Layout.fillWidth: true
+                visible: text.length > 0
+                text: sheet.bridges ? sheet.bridges.statusText : ""
+                color: HarnessPalette.muted
+                wrapMode: Text.Wrap
+            }
+
+            SectionTitle { text: "This computer" }
+            BridgeRow {
+                objectName: "localBridgeRow"
+                Layout.fillWidth: true
+                name: "This computer"
+                address: sheet.bridges ? sheet.bridges.localAddress : "127.0.0.1:8800"
+                detail: "Token and fingerprint from the bridge’s state folder"
+                inUse: !sheet.bridges || sheet.bridges.selectedBridgeID === ""
+                removable: false
+                onUse: sheet.bridges.choose("")
+            }
+
+            SectionTitle { text: "Paired bridges" }
+            Text {
+                Layout.fillWidth: true
+                visible: !sheet.bridges || sheet.bridges.pairedBridges.length === 0
+                text: "None yet. Pair a bridge on another computer below."
+                color: HarnessPalette.muted
+            }
+            Repeater {
+                objectName: "pairedBridgeRows"
+                model: sheet.bridges ? sheet.bridges.pairedBridges : []
+                delegate: BridgeRow {
+                    required property var modelData
+                    objectName: "pairedBridgeRow"
+                    Layout.fillWidth: true
+                    name: modelData.name
+                    address: modelData.address
+                    detail: "Fingerprint " + modelData.fingerprint
+                    inUse: sheet.bridges.selectedBridgeID === modelData.id
+                    removable: true
+                    onUse: sheet.bridges.choose(modelData.id)
+                    onRemove: sheet.bridges.remove(modelData.id)
+                }
+            }
+            Text {
+                objectName: "tokenStorageText"
+                Layout.fillWidth: true
+                text: sheet.bridges ? sheet.bridges.tokenStorageText : ""
+                color: HarnessPalette.muted
+                font.pixelSize: 12
+                wrapMode: Text.Wrap
+            }
+
+            SectionTitle { text: "Pair a bridge" }
+            Text {
+                Layout.fillWidth: true
+                text: "Paste the pair link the bridge shows, scan or open its QR code, or type its address and pairing code."
+                color: HarnessPalette.muted
+                wrapMode: Text.Wrap
+            }
+            RowLayout {
+                Layout.fillWidth: true
+                TextField {
+                    id: linkField
+                    objectName: "pairLinkField"
+                    Layout.fillWidth: true
+                    placeholderText: "doduzadod://pair?host=…"
+                    echoMode: TextInput.Password // the link carries the bridge's token
+                    onAccepted: pairLink.clicked()
+                }
+                Button {
+                    id: pairLink
+                    objectName: "pairLinkButton"
+                    text: "Pair"
+                    enabled: sheet.bridges && !sheet.bridges.busy && linkField.text.length > 0
+                    onClicked: { sheet.bridges.requestPairWithLink(linkField.text); linkField.clear() }
+                }
+            }
+            RowLayout {
+                Layout.fillWidth: true
+                Button {
+                    objectName: "scanButton"
+                    text: sheet.scanning ? "Stop scanning" : "Scan QR code"
+                    enabled: sheet.bridges && !sheet.bridges.busy
+                    onClicked: scannerLoader.active = !scannerLoader.active
+                }
+                Button {
+                    objectName: "openImageButton"
+                    text: "Open image…"
+                    enabled: sheet.bridges && !sheet.bridges.busy
+                    onClicked: imageDialog.open()
+                }
+                Text { text: "or drop an image here"; color: HarnessPalette.muted; Layout.fillWidth: true }
+            }
+            Loader {
+                id: scannerLoader
+                objectName: "scannerLoader"
+                Layout.fillWidth: true
+                Layout.preferredHeight: active ? 260 : 0
+                active: false
+                sourceComponent: BridgePairScannerView {
+                    onCode: text => {
+                        scannerLoader.active = false
+                        sheet.bridges.requestPairWithLink(text)
+                    }
+                }
+            }
+            RowLayout {
+                Layout.fillWidth: true
+                TextField {
+                    id: addressField
+                    objectName: "pairAddressField"
+                    Layout.fillWidth: true
+                    placeholderText: "Address, e.g. 192.168.1.20:8800"
+                }
+                TextField {
+                    id: codeField
+                    objectName: "pairCodeField"
+                    Layout.preferredWidth: 130
+                    placeholderText: "Code"
+                    inputMethodHints: Qt.ImhDigitsOnly
+                    onAccepted: pairCode.clicked()
+                }
+                Button {
+                    id: pairCode
+                    objectName: "pairCodeButton"
+                    text: "Pair with code"
+                    enabled: sheet.bridges && !sheet.bridges.busy && addressField.text.length > 0 && codeField.text.length > 0
+                    onClicked: { sheet.bridges.requestPairWithCode(addressField.text, codeField.text); codeField.clear() }
+                }
+            }
+        }
+    }
+
+    DropArea {
+        objectName: "imageDropArea"
+        anchors.fill: parent
+        keys: ["text/uri-list"]
+        onDropped: drop => {
+            if (drop.hasUrls && sheet.bridges)
+                sheet.bridges.requestPairWithImage(drop.urls[0].toString())
+        }
+    }
+
+    FileDialog {
+        id: imageDialog
+        title: "Open an image of the bridge’s QR code"
+        nameFilters: ["Images (*.png *.jpg *.jpeg *.bmp *.gif *.webp)"]
+        onAccepted: sheet.bridges.requestPairWithImage(selectedFile.toString())
+    }
+}

@@ -1,0 +1,164 @@
+// The Bridges sheet offscreen over the conversation screen: opened from the rail's Bridge pill, this
+// computer in use by default, pairing a bridge by its pair link (our bridge in-process plays the bridge on
+// another machine), the pill then naming it, a link that does not parse said in words, going back to this
+// computer, no token anywhere on screen, and a screenshot of the sheet (docs/).
+
+#include "QuickTestSupport.h"
+
+#include "DesktopBridgesController.h"
+#include "DesktopCodingBridgeClient.h"
+#include "DesktopCodingBridgeHealthSource.h"
+#include "DesktopCodingHarnessViewModel.h"
+#include "RootView.h"
+
+#include "support/InProcessBridge.h"
+
+#include "rirudez/bridgekit/BridgeClient.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+namespace rirudez {
+namespace {
+
+using testing::InProcessBridge;
+using testing::ScreenHarness;
+using testing::text;
+using testing::waitUntil;
+
+// Every text shown in the window, from every item that has one.
+QStringList shownTexts(QQuickItem *item) {
+    QStringList texts;
+    if (!item)
+        return texts;
+    const QVariant value = item->property("text");
+    if (value.isValid() && item->isVisible())
+        texts.append(value.toString());
+    const auto children = item->childItems();
+    for (QQuickItem *child : children)
+        texts += shownTexts(child);
+    return texts;
+}
+
+class BridgesSheetTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        local = std::make_unique<InProcessBridge>();
+        remote = std::make_unique<InProcessBridge>();
+        ASSERT_TRUE(local->isRunning() && remote->isRunning());
+        const QString state = local->stateDirectory();
+        const int port = local->port();
+        rootView = std::make_unique<RootView>(
+            [state, port] {
+                auto health =
+                    std::make_shared<LocalDesktopCodingBridgeHealthSource>(state, u"127.0.0.1"_s, port);
+                auto recency = std::make_shared<LocalDesktopCodingBridgeSessionRecencySource>(state);
+                auto client =
+                    std::make_shared<DesktopCodingBridgeClientAdapter>(std::make_shared<BridgeClient>());
+                return std::make_unique<DesktopCodingHarnessViewModel>(
+                    DesktopCodingHarnessViewModel::sampleProjects(),
+                    DesktopCodingHarnessViewModel::fallbackModelCatalog(), health, health, recency, client);
+            },
+            testing::testPollInterval);
+        auto store = std::make_shared<DesktopPairedBridgeStore>(data.path());
+        auto vault =
+            std::make_shared<DesktopBridgeTokenVault>(data.path(), u"org.rirudez.Desktop.test"_s, false);
+        rootView->setBridges(std::make_unique<DesktopBridgesController>(u"127.0.0.1:8800"_s, store, vault));
+        bridges = rootView->bridges();
+        screen = std::make_unique<ScreenHarness>(*rootView, 1280, 820);
+        ASSERT_NE(screen->window(), nullptr);
+    }
+    void TearDown() override {
+        screen.reset();
+        testing::destroyRootView(rootView);
+    }
+
+    QQuickItem *sheet() { return screen->find(u"bridgesSheetPanel"_s); }
+    bool sheetOpen() {
+        QQuickItem *item = sheet();
+        return item && item->isVisible();
+    }
+    // Clicks a text field and types into it.
+    void typeInto(const QString &field, const QString &value) {
+        ASSERT_TRUE(screen->click(field));
+        screen->type(value);
+        screen->settle();
+    }
+    void expectNoTokenOnScreen() {
+        for (const QString &shown : shownTexts(screen->window()->contentItem())) {
+            EXPECT_FALSE(shown.contains(remote->token())) << shown.toStdString();
+            EXPECT_FALSE(shown.contains(local->token())) << shown.toStdString();
+        }
+    }
+
+    QTemporaryDir data;
+    std::unique_ptr<InProcessBridge> local;
+    std::unique_ptr<InProcessBridge> remote;
+    std::unique_ptr<RootView> rootView;
+    DesktopBridgesController *bridges = nullptr;
+    std::unique_ptr<ScreenHarness> screen;
+};
+
+TEST_F(BridgesSheetTest, PairByLinkFromThePillAndGoBack) {
+    EXPECT_EQ(text(screen->find(u"bridgePill"_s)->findChild<QQuickItem *>(u"pillValue"_s)), u"Local"_s);
+    ASSERT_TRUE(screen->click(u"bridgePillArea"_s));
+    ASSERT_TRUE(waitUntil([&] { return sheetOpen(); }));
+    screen->settle();
+    EXPECT_TRUE(screen->isOnScreen(u"localBridgeRow"_s));
+    EXPECT_FALSE(
+        screen->find(u"localBridgeRow"_s)->findChild<QQuickItem *>(u"useBridgeButton"_s)->isVisible());
+
+    // A link that does not parse: the sheet says which part.
+    QString broken = remote->pairing().url(u"doduzadod"_s);
+    broken.replace(u"port="_s, u"prt="_s);
+    typeInto(u"pairLinkField"_s, broken);
+    ASSERT_TRUE(screen->click(u"pairLinkButton"_s));
+    ASSERT_TRUE(waitUntil([&] { return !text(screen->find(u"bridgesError"_s)).isEmpty(); }));
+    EXPECT_TRUE(text(screen->find(u"bridgesError"_s)).contains(u"port"_s));
+    expectNoTokenOnScreen();
+
+    // The real link pairs, and the desktop uses the new bridge.
+    typeInto(u"pairLinkField"_s, remote->pairing().url(u"doduzadod"_s));
+    ASSERT_TRUE(screen->click(u"pairLinkButton"_s));
+    ASSERT_TRUE(waitUntil([&] { return screen->findAll(u"pairedBridgeRow"_s).size() == 1; }, 10s))
+        << bridges->errorText().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return !bridges->isBusy(); }));
+    screen->settle();
+    QQuickItem *row = screen->findAll(u"pairedBridgeRow"_s).constFirst();
+    EXPECT_TRUE(
+        text(row->findChild<QQuickItem *>(u"bridgeName"_s)).contains(remote->pairing().description()));
+    EXPECT_TRUE(
+        text(row->findChild<QQuickItem *>(u"bridgeDetail"_s)).contains(remote->fingerprint().left(8)));
+    EXPECT_TRUE(text(screen->find(u"tokenStorageText"_s)).contains(u"private file"_s));
+    EXPECT_TRUE(
+        screen->find(u"localBridgeRow"_s)->findChild<QQuickItem *>(u"useBridgeButton"_s)->isVisible());
+    expectNoTokenOnScreen();
+
+    const QString dir =
+        qEnvironmentVariable("RIRUDEZ_SCREENSHOT_DIR", QDir::currentPath() + u"/screenshots"_s);
+    QDir().mkpath(dir);
+    EXPECT_TRUE(screen->grab(dir + u"/bridges-sheet.png"_s));
+
+    // Back to this computer.
+    ASSERT_TRUE(
+        screen->click(screen->find(u"localBridgeRow"_s)->findChild<QQuickItem *>(u"useBridgeButton"_s)));
+    EXPECT_EQ(bridges->selectedBridgeID(), QString());
+    ASSERT_TRUE(screen->click(row->findChild<QQuickItem *>(u"useBridgeButton"_s)));
+    EXPECT_EQ(bridges->selectedBridgeID(), bridges->store()->bridges().constFirst().id);
+
+    // Escape closes the sheet; the pill names the bridge in use.
+    QTest::keyClick(screen->window(), Qt::Key_Escape);
+    ASSERT_TRUE(waitUntil([&] { return !sheetOpen(); }));
+    EXPECT_EQ(text(screen->find(u"bridgePill"_s)->findChild<QQuickItem *>(u"pillValue"_s)),
+              bridges->selectedBridgeName());
+    EXPECT_NE(bridges->selectedBridgeName(), u"Local"_s);
+}
+
+} // namespace
+} // namespace rirudez
