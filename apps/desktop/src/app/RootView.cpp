@@ -1,6 +1,8 @@
 #include "RootView.h"
 
+#include "DesktopBridgePairing.h"
 #include "DesktopBridgesController.h"
+#include "DesktopChosenBridge.h"
 #include "DesktopCodingBridgeClient.h"
 #include "DesktopCodingBridgeHealthSource.h"
 #include "DesktopCodingHarnessViewModel.h"
@@ -44,6 +46,69 @@ RootView::RootView(QObject *parent)
     setBridges(std::make_unique<DesktopBridgesController>(
         u"127.0.0.1:8800"_s, std::make_shared<DesktopPairedBridgeStore>(directory),
         std::make_shared<DesktopBridgeTokenVault>(directory)));
+
+    // The view model talks to the chosen bridge: this computer's exactly as before, or a paired one.
+    const QString stateDirectory = LocalDesktopCodingBridgeHealthSource::defaultStateDirectory();
+    auto source = std::make_shared<DesktopChosenBridgeSource>(
+        std::make_shared<LocalDesktopCodingBridgeHealthSource>(stateDirectory, u"127.0.0.1"_s, 8800));
+    auto client = std::make_shared<DesktopChosenBridgeClient>(
+        std::make_shared<DesktopCodingBridgeClientAdapter>(std::make_shared<BridgeClient>()), source);
+    m_factory = [source, client, stateDirectory] {
+        return std::make_unique<DesktopCodingHarnessViewModel>(
+            DesktopCodingHarnessViewModel::sampleProjects(),
+            DesktopCodingHarnessViewModel::fallbackModelCatalog(), source, source,
+            std::make_shared<LocalDesktopCodingBridgeSessionRecencySource>(stateDirectory), client,
+            DesktopCodingHarnessViewModel::defaultSessionListTimeoutNanoseconds);
+    };
+    followChosenBridge(std::move(source), std::move(client));
+}
+
+void RootView::followChosenBridge(std::shared_ptr<DesktopChosenBridgeSource> source,
+                                  std::shared_ptr<DesktopChosenBridgeClient> client) {
+    m_chosenSource = std::move(source);
+    m_chosenClient = std::move(client);
+    if (m_bridges)
+        connect(m_bridges.get(), &DesktopBridgesController::bridgeChosen, this, &RootView::applyBridgeChoice);
+    applyBridgeChoice();
+}
+
+void RootView::applyBridgeChoice() {
+    if (!m_chosenSource || !m_chosenClient)
+        return;
+    const quint64 sequence = ++m_choiceSequence;
+    auto finish = [](QPointer<RootView> self, quint64 choice) {
+        if (!self || self->m_choiceSequence != choice)
+            return;
+        self->m_chosenClient->choiceChanged();
+        if (self->m_codingViewModel)
+            self->m_codingViewModel->requestRefreshBridgeHealth();
+    };
+    if (!m_bridges || m_bridges->selectedBridgeID().isEmpty()) {
+        m_chosenSource->useLocal();
+        finish(this, sequence);
+        return;
+    }
+    // Until the token is read (the keychain answers asynchronously) nothing connects anywhere.
+    m_chosenSource->useUnavailable(u"Reading the paired bridge’s token…"_s);
+    m_chosenClient->choiceChanged();
+    [](QPointer<RootView> self, quint64 choice, auto done) -> QCoro::Task<> {
+        std::optional<Pairing> pairing;
+        QString failure = u"The paired bridge could not be used."_s;
+        try {
+            QCoro::Task<std::optional<Pairing>> reading = self->m_bridges->selectedPairing();
+            pairing = co_await reading;
+        } catch (const DesktopBridgePairingError &e) {
+            failure = e.localizedDescription();
+        } catch (...) {
+        }
+        if (!self || self->m_choiceSequence != choice)
+            co_return;
+        if (pairing)
+            self->m_chosenSource->usePaired(std::move(*pairing));
+        else
+            self->m_chosenSource->useUnavailable(failure);
+        done(self, choice);
+    }(this, sequence, finish);
 }
 
 void RootView::setBridges(std::unique_ptr<DesktopBridgesController> bridges) {

@@ -17,6 +17,8 @@
 namespace rirudez {
 
 class DesktopBridgesController;
+class DesktopChosenBridgeClient;
+class DesktopChosenBridgeSource;
 class DesktopCodingHarnessViewModel;
 class DesktopNotificationCenter;
 class DesktopNotifier;
@@ -55,6 +57,10 @@ public:
     DesktopBridgesController *bridges() const { return m_bridges.get(); }
     // Gives the root view its Bridges controller (before the screen is loaded).
     void setBridges(std::unique_ptr<DesktopBridgesController> bridges);
+    // Makes the bridge chosen in the Bridges sheet the one the view model talks to: `source` and `client`
+    // are the ones the view model was made with. The remembered choice is applied at once.
+    void followChosenBridge(std::shared_ptr<DesktopChosenBridgeSource> source,
+                            std::shared_ptr<DesktopChosenBridgeClient> client);
 
     // Called when the conversation screen is shown: the first call starts the health refresh and the 4 s
     // session polling; later calls do nothing.
@@ -78,6 +84,10 @@ private:
 
     ViewModelFactory m_factory;
     std::unique_ptr<DesktopBridgesController> m_bridges;
+    std::shared_ptr<DesktopChosenBridgeSource> m_chosenSource;
+    std::shared_ptr<DesktopChosenBridgeClient> m_chosenClient;
+    quint64 m_choiceSequence = 0;
+    void applyBridgeChoice();
     std::unique_ptr<DesktopCodingHarnessViewModel> m_codingViewModel;
     DesktopCodingHarnessViewState *m_viewState;
     bool m_notifyOnSessionBus = false;

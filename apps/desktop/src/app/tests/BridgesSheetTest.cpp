@@ -6,11 +6,13 @@
 #include "QuickTestSupport.h"
 
 #include "DesktopBridgesController.h"
+#include "DesktopChosenBridge.h"
 #include "DesktopCodingBridgeClient.h"
 #include "DesktopCodingBridgeHealthSource.h"
 #include "DesktopCodingHarnessViewModel.h"
 #include "RootView.h"
 
+#include "support/EventLoop.h"
 #include "support/InProcessBridge.h"
 
 #include "rirudez/bridgekit/BridgeClient.h"
@@ -53,23 +55,24 @@ protected:
         remote = std::make_unique<InProcessBridge>();
         ASSERT_TRUE(local->isRunning() && remote->isRunning());
         const QString state = local->stateDirectory();
-        const int port = local->port();
+        // The application's wiring, with the local bridge on an ephemeral port instead of 8800.
+        auto source = std::make_shared<DesktopChosenBridgeSource>(
+            std::make_shared<LocalDesktopCodingBridgeHealthSource>(state, u"127.0.0.1"_s, local->port()));
+        auto client = std::make_shared<DesktopChosenBridgeClient>(
+            std::make_shared<DesktopCodingBridgeClientAdapter>(std::make_shared<BridgeClient>()), source);
         rootView = std::make_unique<RootView>(
-            [state, port] {
-                auto health =
-                    std::make_shared<LocalDesktopCodingBridgeHealthSource>(state, u"127.0.0.1"_s, port);
+            [state, source, client] {
                 auto recency = std::make_shared<LocalDesktopCodingBridgeSessionRecencySource>(state);
-                auto client =
-                    std::make_shared<DesktopCodingBridgeClientAdapter>(std::make_shared<BridgeClient>());
                 return std::make_unique<DesktopCodingHarnessViewModel>(
                     DesktopCodingHarnessViewModel::sampleProjects(),
-                    DesktopCodingHarnessViewModel::fallbackModelCatalog(), health, health, recency, client);
+                    DesktopCodingHarnessViewModel::fallbackModelCatalog(), source, source, recency, client);
             },
             testing::testPollInterval);
         auto store = std::make_shared<DesktopPairedBridgeStore>(data.path());
         auto vault =
             std::make_shared<DesktopBridgeTokenVault>(data.path(), u"org.rirudez.Desktop.test"_s, false);
         rootView->setBridges(std::make_unique<DesktopBridgesController>(u"127.0.0.1:8800"_s, store, vault));
+        rootView->followChosenBridge(source, client);
         bridges = rootView->bridges();
         screen = std::make_unique<ScreenHarness>(*rootView, 1280, 820);
         ASSERT_NE(screen->window(), nullptr);
@@ -158,6 +161,36 @@ TEST_F(BridgesSheetTest, PairByLinkFromThePillAndGoBack) {
     EXPECT_EQ(text(screen->find(u"bridgePill"_s)->findChild<QQuickItem *>(u"pillValue"_s)),
               bridges->selectedBridgeName());
     EXPECT_NE(bridges->selectedBridgeName(), u"Local"_s);
+}
+
+TEST_F(BridgesSheetTest, WholeTurnThroughThePairedBridge) {
+    DesktopCodingHarnessViewModel *vm = rootView->codingViewModel();
+    // First the local bridge, as always.
+    ASSERT_TRUE(waitUntil([&] { return local->counters().authenticatedSockets >= 1; }, 10s))
+        << vm->bridgeRefreshError().value_or(u"no error"_s).toStdString();
+
+    ASSERT_EQ(testing::runTask(bridges->pairWithLink(remote->pairing().url(u"doduzadod"_s))), true);
+    // The view model reconnects to the paired bridge and loads its projects.
+    ASSERT_TRUE(waitUntil([&] { return remote->counters().authenticatedSockets >= 1; }, 10s))
+        << vm->bridgeRefreshError().value_or(u"no error"_s).toStdString();
+    ASSERT_TRUE(waitUntil([&] { return vm->selectedProjectID() == remote->demoProjectID(); }, 10s));
+    const auto localFrames = local->counters().framesReceived;
+
+    vm->setPromptText(u"hello over there"_s);
+    vm->requestSendPrompt();
+    ASSERT_TRUE(waitUntil([&] { return vm->isSending(); }));
+    ASSERT_TRUE(waitUntil([&] { return !vm->isSending(); }, 15s));
+    bool answered = false;
+    for (const DesktopCodingEvent &event : vm->visibleSession().events) {
+        answered |= event.kind == DesktopCodingEventKind::assistantText;
+        EXPECT_NE(event.kind, DesktopCodingEventKind::failed) << event.summary.toStdString();
+    }
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(local->counters().framesReceived, localFrames); // nothing went to this computer's bridge
+
+    // Back to this computer: the view model reconnects there.
+    bridges->choose(QString());
+    ASSERT_TRUE(waitUntil([&] { return local->counters().authenticatedSockets >= 2; }, 10s));
 }
 
 } // namespace
