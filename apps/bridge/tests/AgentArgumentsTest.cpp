@@ -1,5 +1,6 @@
 // How a session's settings become the command lines of claude and codex.
 #include "agents/ClaudeTurn.h"
+#include "agents/CodexAppServerTurn.h"
 #include "agents/CodexTurn.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +26,8 @@ AgentTurnRequest requestFor(Agent agent, RepoAccessMode access, std::optional<Ag
 QStringList argumentsOf(const AgentTurnRequest &request) {
     if (request.agent == Agent::claude)
         return ClaudeTurn(request, CliAgentSetup{}).arguments();
+    if (CodexAppServerTurn::handles(request))
+        return CodexAppServerTurn(request, CliAgentSetup{}).arguments();
     return CodexTurn(request, CliAgentSetup{}).arguments();
 }
 
@@ -55,7 +58,12 @@ class AgentModes : public ::testing::TestWithParam<ModeCase> {};
 
 TEST_P(AgentModes, AccessAndPermissionBecomeFlags) {
     const ModeCase &c = GetParam();
-    EXPECT_EQ(modeFlags(requestFor(c.agent, c.access, c.permission, c.canAsk)), c.expected);
+    const AgentTurnRequest request = requestFor(c.agent, c.access, c.permission, c.canAsk);
+    // Modes that ask run codex's app server, whose settings go in by protocol, not by flags.
+    if (CodexAppServerTurn::handles(request))
+        EXPECT_EQ(argumentsOf(request), c.expected);
+    else
+        EXPECT_EQ(modeFlags(request), c.expected);
 }
 
 using P = AgentPermissionMode;
@@ -64,6 +72,7 @@ const QStringList ask{u"--permission-prompt-tool"_s, u"stdio"_s, u"--permission-
 QStringList claudeAsking(const QString &mode) {
     return ask + QStringList{mode};
 }
+const QStringList appServer{u"app-server"_s};
 QStringList codexSandbox(const QString &sandbox) {
     return {u"--sandbox"_s, sandbox, u"-c"_s, u"approval_policy=\"never\""_s};
 }
@@ -102,11 +111,13 @@ INSTANTIATE_TEST_SUITE_P(
                  false,
                  {u"--permission-mode"_s, u"default"_s}},
         ModeCase{"CodexWatch", Agent::codex, A::watch, P::auto_, true, codexSandbox(u"read-only"_s)},
-        ModeCase{"CodexAskAccessCannotAsk", Agent::codex, A::ask, P::auto_, true,
+        ModeCase{"CodexAskAccessAsks", Agent::codex, A::ask, P::auto_, true, appServer},
+        ModeCase{"CodexProposeCapsBypass", Agent::codex, A::propose, P::bypassPermissions, true, appServer},
+        ModeCase{"CodexEditAsk", Agent::codex, A::edit, P::ask, true, appServer},
+        ModeCase{"CodexStandaloneCannotAsk", Agent::codex, A::edit, P::ask, false,
                  codexSandbox(u"read-only"_s)},
-        ModeCase{"CodexProposeCapsBypass", Agent::codex, A::propose, P::bypassPermissions, true,
+        ModeCase{"CodexStandaloneAskAccess", Agent::codex, A::ask, std::nullopt, false,
                  codexSandbox(u"read-only"_s)},
-        ModeCase{"CodexEditAskCannotAsk", Agent::codex, A::edit, P::ask, true, codexSandbox(u"read-only"_s)},
         ModeCase{"CodexEditReadOnly", Agent::codex, A::edit, P::readOnly, true, codexSandbox(u"read-only"_s)},
         ModeCase{"CodexEditAuto", Agent::codex, A::edit, P::auto_, true, codexSandbox(u"workspace-write"_s)},
         ModeCase{"CodexEditAcceptEdits", Agent::codex, A::edit, P::acceptEdits, true,

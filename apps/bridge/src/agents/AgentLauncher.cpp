@@ -2,6 +2,7 @@
 
 #include "DemoAgent.h"
 #include "agents/ClaudeTurn.h"
+#include "agents/CodexAppServerTurn.h"
 #include "agents/CodexTurn.h"
 
 #include <QStandardPaths>
@@ -22,6 +23,8 @@ AgentTurn *AgentLauncher::create(const AgentTurnRequest &request, QObject *paren
         CliAgentSetup setup{*command, m_setup.stopGrace, m_setup.hiddenValues};
         if (request.agent == Agent::claude)
             return new ClaudeTurn(request, setup, parent);
+        if (CodexAppServerTurn::handles(request))
+            return new CodexAppServerTurn(request, setup, parent);
         return new CodexTurn(request, setup, parent);
     }
     DemoContext context{request.prompt,   request.projectName,    request.messageID,      request.agent,

@@ -104,13 +104,14 @@ void CliAgentTurn::start() {
 }
 
 void CliAgentTurn::cancel() {
+    const bool asked = m_running && m_process && m_process->state() == QProcess::Running && interrupt();
     m_running = false;
     m_exitTimer.stop();
     m_pending.clear();
-    releaseProcess();
+    releaseProcess(asked);
 }
 
-void CliAgentTurn::releaseProcess() {
+void CliAgentTurn::releaseProcess(bool gentle) {
     QProcess *process = std::exchange(m_process, nullptr);
     if (!process)
         return;
@@ -140,12 +141,18 @@ void CliAgentTurn::releaseProcess() {
         qCWarning(lcAgents) << "agent process" << pid << "ignored the request to stop; killing it";
         signalGroup(pid, SIGKILL);
     });
-    killTimer->start(m_setup.stopGrace);
     process->closeWriteChannel();
-    if (pid > 0)
-        signalGroup(pid, SIGTERM);
-    else
+    if (pid <= 0) {
         process->kill();
+    } else if (gentle) {
+        // Asked to stop: it may finish on its own first.
+        QTimer::singleShot(m_setup.stopGrace, process, [pid] { signalGroup(pid, SIGTERM); });
+        killTimer->start(2 * m_setup.stopGrace);
+        return;
+    } else {
+        signalGroup(pid, SIGTERM);
+    }
+    killTimer->start(m_setup.stopGrace);
 }
 
 void CliAgentTurn::conversationStarted(const QString &threadID) {

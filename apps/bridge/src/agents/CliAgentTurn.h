@@ -69,6 +69,10 @@ protected:
     virtual void onEndedEarly(int exitCode) = 0;
     // Sends the user's answer to the CLI.
     virtual void respondToApproval(const PendingApproval &approval, RepoApprovalDecision decision) = 0;
+    // The turn is being cancelled while the CLI runs: a chance to ask it to stop the work itself. True
+    // when it was asked and ends once its input closes; it then has the grace period to exit before it is
+    // terminated.
+    virtual bool interrupt() { return false; }
 
     void emitEvent(const RepoSessionEvent &event);
     // Asks the user; the CLI's answer goes out through respondToApproval().
@@ -94,8 +98,9 @@ private:
     void onProcessError(QProcess::ProcessError error);
     void handleLine(QByteArrayView line);
     void finish(bool failed);
-    // Hands the process to the reaper: terminate now, kill after the grace period, delete when gone.
-    void releaseProcess();
+    // Hands the process to the reaper: terminate now (or after the grace period when `gentle`), kill
+    // after another grace period, delete when gone.
+    void releaseProcess(bool gentle = false);
 
     AgentTurnRequest m_request;
     CliAgentSetup m_setup;

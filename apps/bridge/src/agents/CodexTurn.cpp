@@ -3,6 +3,8 @@
 #include "agents/AgentJsonFields.h"
 #include "rirudez/bridgekit/BridgeJson.h"
 
+#include <QDir>
+#include <QFile>
 #include <QLoggingCategory>
 
 namespace rirudez::server {
@@ -10,16 +12,12 @@ using namespace Qt::StringLiterals;
 
 Q_DECLARE_LOGGING_CATEGORY(lcAgents)
 
-namespace {
-
 using namespace agentfields;
 
-QString codexEffort(ThinkingEffort effort) {
+QString CodexTurn::effort(ThinkingEffort effort) {
     // codex knows no "max": its strongest setting is "xhigh".
     return effort == ThinkingEffort::max ? u"xhigh"_s : rawValue(effort);
 }
-
-} // namespace
 
 bool CodexTurn::wouldAsk(const AgentTurnRequest &request) {
     if (request.access == RepoAccessMode::watch || request.permissionMode == AgentPermissionMode::readOnly)
@@ -52,25 +50,46 @@ QStringList CodexTurn::arguments() const {
     if (r.model && !r.model->isEmpty())
         args << u"--model"_s << *r.model;
     if (r.thinkingEffort)
-        args << u"-c"_s << u"model_reasoning_effort=\"%1\""_s.arg(codexEffort(*r.thinkingEffort));
+        args << u"-c"_s << u"model_reasoning_effort=\"%1\""_s.arg(effort(*r.thinkingEffort));
     args << u"-c"_s << (r.allowWeb ? u"web_search=\"live\""_s : u"web_search=\"disabled\""_s);
     if (r.upstreamThreadID && !r.upstreamThreadID->isEmpty())
         args << u"resume"_s << *r.upstreamThreadID;
+    if (!m_imagePaths.isEmpty()) {
+        for (const QString &path : m_imagePaths)
+            args << u"--image"_s << path;
+        args << u"--"_s; // --image takes several values: the prompt's "-" must not become one
+    }
     args << u"-"_s; // the prompt comes on standard input
     return args;
 }
 
+void CodexTurn::start() {
+    writeImages();
+    CliAgentTurn::start();
+}
+
+void CodexTurn::writeImages() {
+    const QList<TurnImage> &images = request().images;
+    if (images.isEmpty())
+        return;
+    m_imageDir = std::make_unique<QTemporaryDir>(QDir::temp().filePath(u"zad-codex-images-XXXXXX"_s));
+    if (!m_imageDir->isValid()) {
+        qCWarning(lcAgents) << "codex: no folder for the attached images:" << m_imageDir->errorString();
+        return;
+    }
+    for (qsizetype i = 0; i < images.size(); ++i) {
+        QFile file(m_imageDir->filePath(u"image-%1.png"_s.arg(i + 1)));
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(QByteArray::fromBase64(images[i].b64PNG.toLatin1())) < 0) {
+            qCWarning(lcAgents) << "codex: cannot write" << file.fileName() << file.errorString();
+            continue;
+        }
+        m_imagePaths.append(file.fileName());
+    }
+}
+
 void CodexTurn::onStarted() {
     const AgentTurnRequest &r = request();
-    if (wouldAsk(r) && r.canAskApproval) {
-        m_textEmitted = true;
-        emitEvent(RepoSessionEvent{RepoSessionEvent::AssistantText{
-            u"(codex cannot ask for approvals when run by the bridge, so in %1 access it works read-only: it "
-            u"reads and answers but changes nothing. Choose edit access to let it change files.)\n\n"_s.arg(
-                rawValue(r.access))}});
-    }
-    if (!r.images.isEmpty())
-        qCInfo(lcAgents) << "codex: images are not passed on;" << r.images.size() << "left out";
     writeLine(r.prompt.toUtf8());
     closeInput();
 }

@@ -5,12 +5,17 @@
 //   codex exec --json --cd DIR --skip-git-repo-check (--sandbox S |
 //   --dangerously-bypass-approvals-and-sandbox)
 //              -c approval_policy="never" [--model M] [-c model_reasoning_effort="E"] -c web_search="..."
-//              [resume THREAD] -
+//              [resume THREAD] [--image FILE... --] -
 //
-// The prompt is read from standard input ("-"). `codex exec` cannot ask for approvals, so an access or
-// permission mode that would ask runs read-only and says so at the start of the answer.
+// The prompt is read from standard input ("-"); attached images go in as PNG files in a folder of the
+// turn's own. `codex exec` cannot ask for approvals: modes that ask run through the app server
+// (CodexAppServerTurn), and a turn that has no way to ask runs read-only instead.
 
 #include "agents/CliAgentTurn.h"
+
+#include <QTemporaryDir>
+
+#include <memory>
 
 namespace rirudez::server {
 
@@ -19,12 +24,15 @@ class CodexTurn : public CliAgentTurn {
 public:
     using CliAgentTurn::CliAgentTurn;
 
+    void start() override;
     QStringList arguments() const override;
     // The sandbox for a session's access and permission mode: "read-only", "workspace-write",
     // "danger-full-access", or "bypass" for --dangerously-bypass-approvals-and-sandbox.
     static QString sandbox(const AgentTurnRequest &request);
-    // Whether the session's modes asked for approvals that codex exec cannot give (it then runs read-only).
+    // Whether the session's modes ask for approvals, which codex exec cannot give (it then runs read-only).
     static bool wouldAsk(const AgentTurnRequest &request);
+    // codex's name for a thinking effort.
+    static QString effort(ThinkingEffort effort);
 
 protected:
     void onStarted() override;
@@ -34,6 +42,10 @@ protected:
 
 private:
     void onItem(const nlohmann::json &item, bool completed);
+    void writeImages();
+
+    std::unique_ptr<QTemporaryDir> m_imageDir;
+    QStringList m_imagePaths;
 
     QString m_lastMessage; // the last agent message: the result's text
     QString m_lastError;   // the last error event, for a run that ends without a turn event

@@ -13,8 +13,13 @@
 //     read-line       read one line of standard input
 //     read-eof        read standard input until it is closed
 //     await ID        read lines until a control_response for request ID; it decides "allow"/"deny"
+//     answer ID       read lines until a JSON-RPC response to our request ID; "decision":"accept" allows,
+//                     anything else denies
+//     expect TEXT     read one line; exit with 6 unless it contains TEXT
+//     read-until TEXT read lines until one contains TEXT
 //     allow: LINE     run LINE only when the last decision allowed, "deny: LINE" only when it denied
 //     write PATH TEXT write TEXT (and a newline) to PATH below the working directory
+//     keep FLAG NAME  copy the file named after each FLAG argument into the run folder as NAME-1, NAME-2...
 //     ignore-term     ignore SIGTERM from now on
 //     spawn-child     start a child process that waits forever (in the same process group)
 //     hang            wait forever
@@ -32,6 +37,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 extern char **environ;
 
@@ -39,6 +45,7 @@ namespace {
 
 std::string runDir;
 std::string decision = "none";
+std::vector<std::string> arguments;
 
 void record(const std::string &name, const std::string &text, bool append = false) {
     std::ofstream out(runDir + "/" + name, append ? std::ios::app : std::ios::trunc);
@@ -56,6 +63,20 @@ std::string replaceAll(std::string text, const std::string &from, const std::str
     for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
     return text;
+}
+
+// A JSON-RPC response (a line with "result" or "error" and no "method") to request `id`.
+bool isResponseTo(const std::string &line, const std::string &id) {
+    if (line.find("\"method\"") != std::string::npos ||
+        (line.find("\"result\"") == std::string::npos && line.find("\"error\"") == std::string::npos))
+        return false;
+    const std::string key = "\"id\":" + id;
+    for (size_t at = line.find(key); at != std::string::npos; at = line.find(key, at + 1)) {
+        const char next = at + key.size() < line.size() ? line[at + key.size()] : '\0';
+        if (next == ',' || next == '}')
+            return true;
+    }
+    return false;
 }
 
 [[noreturn]] void waitForever() {
@@ -94,10 +115,42 @@ void run(const std::string &line, const std::string &cwd) {
             }
         }
         std::exit(4);
+    } else if (verb == "answer") {
+        std::string input;
+        while (readLine(input)) {
+            if (isResponseTo(input, rest)) {
+                decision = input.find("\"decision\":\"accept\"") != std::string::npos ? "allow" : "deny";
+                return;
+            }
+        }
+        std::exit(4);
+    } else if (verb == "expect") {
+        std::string input;
+        if (!readLine(input) || input.find(rest) == std::string::npos) {
+            std::cerr << "fake agent: expected a line with " << rest << ", read: " << input << '\n';
+            std::exit(6);
+        }
+    } else if (verb == "read-until") {
+        std::string input;
+        while (readLine(input))
+            if (input.find(rest) != std::string::npos)
+                return;
+        std::exit(4);
     } else if (verb == "write") {
         const size_t split = rest.find(' ');
         std::ofstream out(cwd + "/" + rest.substr(0, split));
         out << (split == std::string::npos ? std::string() : rest.substr(split + 1)) << '\n';
+    } else if (verb == "keep") {
+        const size_t split = rest.find(' ');
+        const std::string flag = rest.substr(0, split), name = rest.substr(split + 1);
+        int kept = 0;
+        for (size_t i = 0; i + 1 < arguments.size(); ++i) {
+            if (arguments[i] != flag)
+                continue;
+            std::ifstream in(arguments[i + 1], std::ios::binary);
+            std::ofstream out(runDir + "/" + name + "-" + std::to_string(++kept), std::ios::binary);
+            out << in.rdbuf();
+        }
     } else if (verb == "ignore-term") {
         std::signal(SIGTERM, SIG_IGN);
     } else if (verb == "spawn-child") {
@@ -135,8 +188,10 @@ int main(int argc, char **argv) {
     char cwdBuffer[4096] = {};
     const std::string cwd = getcwd(cwdBuffer, sizeof cwdBuffer) ? cwdBuffer : "";
     std::string args;
-    for (int i = 2; i < argc; ++i)
+    for (int i = 2; i < argc; ++i) {
         args += std::string(argv[i]) + "\n";
+        arguments.emplace_back(argv[i]);
+    }
     record("argv", args);
     record("cwd", cwd);
     std::string environment;
