@@ -79,6 +79,36 @@ TEST(AgentCli, ClaudeTurnStreamsChunksToolsFileAndUsage) {
     EXPECT_TRUE(QTest::qWaitFor([] { return server::CliAgentTurn::liveProcessCount() == 0; }, 5000));
 }
 
+// Every claude tool that changes a file in place reports the file once its result says it succeeded.
+TEST(AgentCli, ClaudeEditsBecomeCreatedFiles) {
+    FakeAgents fakes;
+    fakes.transcript(Agent::claude, u"claude-edits.txt"_s);
+    InProcessBridge bridge(withAgents(fakes));
+    Session session(bridge, Agent::claude);
+    const auto turn = session.turn(u"Tidy up"_s);
+    ASSERT_TRUE(turn);
+    QStringList tools;
+    for (const auto &tool : eventsOf<E::ToolUse>(*turn))
+        tools.append(tool.name);
+    EXPECT_EQ(tools,
+              (QStringList{u"Edit app.py"_s, u"MultiEdit config.toml"_s, u"NotebookEdit analysis.ipynb"_s,
+                           u"Edit broken.py"_s, u"Read README.md"_s}));
+    // A failed edit and a read bring no file.
+    const struct {
+        QString path;
+        QByteArray content;
+    } expected[] = {{u"app.py"_s, "print('hello')\n"},
+                    {u"config.toml"_s, "debug = false\n"},
+                    {u"analysis.ipynb"_s, "{\"cells\":[]}\n"}};
+    const auto files = eventsOf<E::CreatedFile>(*turn);
+    ASSERT_EQ(files.size(), std::size(expected));
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        EXPECT_EQ(files[qsizetype(i)].file.title, expected[i].path);
+        EXPECT_EQ(QByteArray::fromBase64(files[qsizetype(i)].file.b64Data.toLatin1()), expected[i].content);
+    }
+    EXPECT_EQ(eventsOf<E::Result>(*turn).size(), 1);
+}
+
 TEST(AgentCli, CodexTurnMapsItemsToEvents) {
     FakeAgents fakes;
     fakes.transcript(Agent::codex, u"codex-edit.txt"_s);

@@ -203,8 +203,11 @@ void ClaudeTurn::onAssistantMessage(const Json &message) {
             const Json input = block.value("input", Json::object());
             emitEvent(
                 RepoSessionEvent{RepoSessionEvent::ToolUse{toolLabel(name, input, request().projectPath)}});
-            if (name == u"Write")
+            // The tools that write a file: once their result says they succeeded, the file goes out.
+            if (name == u"Write" || name == u"Edit" || name == u"MultiEdit")
                 m_writes.insert(text(block, "id"), text(input, "file_path"));
+            else if (name == u"NotebookEdit")
+                m_writes.insert(text(block, "id"), text(input, "notebook_path"));
         }
     }
     m_streamedText = false;
