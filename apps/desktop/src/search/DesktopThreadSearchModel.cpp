@@ -2,6 +2,9 @@
 
 #include "DesktopThreadSearchText.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
+
 namespace rirudez {
 
 namespace {
@@ -76,6 +79,7 @@ void DesktopThreadSearchModel::setQuery(const QString &query) {
 }
 
 void DesktopThreadSearchModel::open() {
+    warmIndex();
     if (!m_isOpen) {
         m_isOpen = true;
         Q_EMIT isOpenChanged();
@@ -89,6 +93,30 @@ void DesktopThreadSearchModel::close() {
         m_isOpen = false;
         Q_EMIT isOpenChanged();
     }
+}
+
+void DesktopThreadSearchModel::warmIndex() {
+    if (m_warming)
+        return;
+    m_warming = true;
+    m_warmRow = 0;
+    QTimer::singleShot(0, this, &DesktopThreadSearchModel::warmSlice);
+}
+
+void DesktopThreadSearchModel::warmSlice() {
+    // A few milliseconds of folding per turn of the event loop, so the window stays responsive while the
+    // index of a long history is built.
+    constexpr qint64 sliceNs = 6'000'000;
+    QElapsedTimer slice;
+    slice.start();
+    const int rows = sourceModel() ? sourceModel()->rowCount() : 0;
+    while (m_warmRow < rows && slice.nsecsElapsed() < sliceNs)
+        refreshedEntry(m_warmRow++);
+    if (m_warmRow < rows) {
+        QTimer::singleShot(0, this, &DesktopThreadSearchModel::warmSlice);
+        return;
+    }
+    m_warming = false;
 }
 
 void DesktopThreadSearchModel::markStale(int first, int last) {
@@ -133,6 +161,12 @@ DesktopThreadSearchModel::Entry &DesktopThreadSearchModel::refreshedEntry(int so
             }
             entry.lastEventLength = last.summary.size();
         }
+    }
+    if (entry.indexedEvents == 0) { // a whole log at once: one allocation (later growth stays geometric)
+        qsizetype size = 0;
+        for (const DesktopCodingEvent &event : events)
+            size += event.summary.size() + (event.detail ? event.detail->size() + 1 : 0) + 1;
+        entry.foldedEvents.reserve(size);
     }
     for (qsizetype i = entry.indexedEvents; i < events.size(); ++i) {
         entry.lastEventStart = entry.foldedEvents.size();

@@ -41,7 +41,9 @@ public:
     int count() const { return rowCount(); }
     Q_INVOKABLE void clear() { setQuery(QString()); }
     bool isOpen() const { return m_isOpen; }
-    // Shows the search field (or keeps it shown) and asks for the keyboard focus on it.
+    // Shows the search field (or keeps it shown) and asks for the keyboard focus on it. The index is built in
+    // the background from here on, a slice per turn of the event loop, so the first letter typed finds it
+    // ready.
     Q_INVOKABLE void open();
     // Clears the query and hides the field.
     Q_INVOKABLE void close();
@@ -70,12 +72,16 @@ private:
 
     Entry &refreshedEntry(int sourceRow) const;
     void markStale(int first, int last);
+    void warmIndex();
+    void warmSlice();
 
     ThreadAt m_threadAt;
     QString m_query;
     QList<QByteArray> m_terms;
     bool m_isOpen = false;
     bool m_narrowing = false; // the current query only narrows the previous one
+    bool m_warming = false;
+    int m_warmRow = 0;
     mutable std::vector<Entry> m_entries;
 };
 

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <array>
 #include <cstring>
 
 namespace rirudez {
@@ -38,24 +39,46 @@ void appendFoldedSlow(QStringView text, QByteArray &out) {
     out.append(kept.toCaseFolded().toUtf8());
 }
 
+// Latin letters with accents are most of the non-ASCII text in a conversation; their folded forms are worked
+// out once. Folding is per character (decomposition, dropping marks and case folding all are), so a run can
+// be folded a character at a time.
+constexpr char16_t tableEnd = 0x300; // combining marks start here
+const std::array<QByteArray, tableEnd> &latinTable() {
+    static const std::array<QByteArray, tableEnd> table = [] {
+        std::array<QByteArray, tableEnd> built;
+        for (char16_t c = 0x80; c < tableEnd; ++c) {
+            const QChar ch(c);
+            appendFoldedSlow(QStringView(&ch, 1), built[c]);
+        }
+        return built;
+    }();
+    return table;
+}
+
 } // namespace
 
 void DesktopThreadSearchText::appendFolded(QStringView text, QByteArray &out) {
-    // Runs of ASCII are lowered byte by byte; anything else goes through decomposition in runs.
-    qsizetype i = 0;
+    // Runs of ASCII are lowered straight into the buffer; anything else goes through decomposition in runs.
+    const char16_t *chars = text.utf16();
     const qsizetype size = text.size();
-    out.reserve(out.size() + size);
+    qsizetype i = 0;
     while (i < size) {
         qsizetype start = i;
-        while (i < size && text[i].unicode() < 0x80) {
-            char c = char(text[i].unicode());
-            if (c >= 'A' && c <= 'Z')
-                c = char(c + ('a' - 'A'));
-            out.append(c);
+        while (i < size && chars[i] < 0x80)
             ++i;
+        if (i > start) {
+            const qsizetype at = out.size();
+            out.resize(at + (i - start));
+            char *to = out.data() + at;
+            for (qsizetype k = start; k < i; ++k) {
+                const char16_t c = chars[k];
+                *to++ = char(c >= u'A' && c <= u'Z' ? c + (u'a' - u'A') : c);
+            }
         }
+        while (i < size && chars[i] >= 0x80 && chars[i] < tableEnd)
+            out.append(latinTable()[chars[i++]]);
         start = i;
-        while (i < size && text[i].unicode() >= 0x80)
+        while (i < size && chars[i] >= tableEnd)
             ++i;
         if (i > start)
             appendFoldedSlow(text.mid(start, i - start), out);

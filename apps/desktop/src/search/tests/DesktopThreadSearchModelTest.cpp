@@ -152,6 +152,12 @@ TEST_F(ThreadSearchTest, TypingAndDeletingAgreeWithASearchFromScratch) {
         }
         return ids;
     };
+    // Opening the search indexes the threads in the background; a thread that changes afterwards is
+    // indexed again.
+    search.open();
+    for (int i = 0; i < 50; ++i)
+        QCoreApplication::processEvents();
+    threads.change(3, [](DesktopCodingThread &t) { t.append(event(Kind::assistantText, u"ÉCOLE naïve"_s)); });
     for (const QString &target : {u"ecole naive"_s, u"ZURICH build"_s, u"file  omega"_s, u"strasse"_s}) {
         QString typed;
         for (const QChar c : target) {
@@ -171,6 +177,16 @@ TEST(ThreadSearchText, FoldsCaseAndAccentsToUtf8) {
     EXPECT_EQ(DesktopThreadSearchText::folded(u"Événement À Noël"_s), QByteArray("evenement a noel"));
     EXPECT_EQ(DesktopThreadSearchText::folded(u"ﬁle Ⅻ"_s), QByteArray("file xii"));
     EXPECT_EQ(DesktopThreadSearchText::folded(u"ΣΊΣΥΦΟΣ"_s), QString(u"σισυφοσ"_s).toUtf8());
+    // Every Latin letter before the combining marks, alone and between ASCII letters, folds as the whole
+    // string does.
+    for (char16_t c = 0x80; c < 0x300; ++c) {
+        const QString text = u"A"_s + QChar(c) + u"z"_s;
+        QString expected;
+        for (const QChar d : text.normalized(QString::NormalizationForm_KD))
+            if (!d.isMark())
+                expected.append(d);
+        EXPECT_EQ(DesktopThreadSearchText::folded(text), expected.toCaseFolded().toUtf8()) << int(c);
+    }
     EXPECT_EQ(DesktopThreadSearchText::queryTerms(u" Café\tcafe  BAR "_s),
               (QList<QByteArray>{QByteArray("cafe"), QByteArray("bar")}));
 }
