@@ -55,7 +55,7 @@ QString reachableHost(const QHostAddress &listening) {
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"rirudez-local-server"_s);
-    QCoreApplication::setApplicationVersion(QString::fromLatin1(LocalControlPlaneServer::version));
+    QCoreApplication::setApplicationVersion(QStringLiteral(RIRUDEZ_VERSION));
     qSetMessagePattern(u"%{time yyyy-MM-dd hh:mm:ss.zzz} %{type} %{category}: %{message}"_s);
 
     QCommandLineParser parser;
