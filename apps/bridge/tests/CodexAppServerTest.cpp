@@ -204,6 +204,30 @@ read-eof
     EXPECT_TRUE(sentRequest(fakes, 4, "thread/start"));
 }
 
+// A question the app server clears itself before the user answered is resolved, so nobody waits on it.
+TEST(CodexAppServer, AWithdrawnApprovalIsResolved) {
+    FakeAgents fakes;
+    fakes.script(
+        Agent::codex,
+        handshake() +
+            uR"(out {"id":"req-5","method":"item/commandExecution/requestApproval","params":{"turnId":"turn_1","itemId":"c","command":"make deploy"}}
+out {"method":"serverRequest/resolved","params":{"threadId":"t","requestId":"req-5"}}
+)"_s + completedTurn(u"Skipped the deploy."_s));
+    InProcessBridge bridge(withAgents(fakes));
+    Session session(bridge, Agent::codex, RepoAccessMode::ask, std::nullopt);
+    const auto turn = session.turn(u"deploy"_s);
+    ASSERT_TRUE(turn);
+    const auto asked = eventsOf<E::ApprovalRequested>(*turn);
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_EQ(asked[0].summary, u"Run `make deploy`"_s);
+    EXPECT_EQ(eventsOf<E::ApprovalResolved>(*turn),
+              (QList<E::ApprovalResolved>{{asked[0].approvalID, RepoApprovalDecision::denied}}));
+    EXPECT_EQ(eventsOf<E::Result>(*turn).size(), 1);
+    session.answer(asked[0].approvalID, RepoApprovalDecision::approved); // too late: nothing is sent
+    for (const Json &line : sent(fakes, 1))
+        EXPECT_NE(line.value("id", Json()), Json("req-5"));
+}
+
 // Stop sends turn/interrupt and closes the input; an app server that winds down exits by itself, one
 // that ignores everything is terminated and killed. Nothing is left behind either way.
 class CodexAppServerStop : public ::testing::TestWithParam<bool> {};
@@ -215,7 +239,8 @@ TEST_P(CodexAppServerStop, InterruptsTheTurnAndLeavesNoProcess) {
         handshake() +
         uR"(out {"method":"item/started","params":{"turnId":"turn_1","item":{"type":"commandExecution","id":"c","command":"sleep 600","status":"inProgress"}}}
 )"_s;
-    script += stubborn ? u"spawn-child\nignore-term\nread-until \"method\":\"turn/interrupt\"\nhang\n"_s : uR"(read-until "method":"turn/interrupt"
+    script += stubborn ? u"spawn-child\nignore-term\nread-until \"method\":\"turn/interrupt\"\nhang\n"_s
+                       : uR"(read-until "method":"turn/interrupt"
 out {"method":"turn/completed","params":{"turn":{"id":"turn_1","status":"interrupted","items":[],"error":null}}}
 read-eof
 )"_s;

@@ -298,6 +298,17 @@ bool CliAgentTurn::answerApproval(const QString &approvalID, RepoApprovalDecisio
     return false;
 }
 
+void CliAgentTurn::withdrawApproval(const QByteArray &payload) {
+    for (qsizetype i = 0; i < m_pending.size(); ++i) {
+        if (m_pending[i].payload != payload)
+            continue;
+        const PendingApproval pending = m_pending.takeAt(i);
+        emitEvent(RepoSessionEvent{
+            RepoSessionEvent::ApprovalResolved{pending.approvalID, RepoApprovalDecision::denied}});
+        return;
+    }
+}
+
 void CliAgentTurn::completeWith(const QString &text, const std::optional<TokenUsage> &usage) {
     if (!m_running || m_concluded)
         return;

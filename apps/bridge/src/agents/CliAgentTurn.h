@@ -78,6 +78,9 @@ protected:
     // Asks the user; the CLI's answer goes out through respondToApproval().
     void requestApproval(const QString &requestID, const QString &method, const QString &summary,
                          QByteArray payload);
+    // The CLI dropped a question it asked (the one whose payload is `payload`) before the user answered:
+    // it is resolved as denied, so no client keeps waiting on it.
+    void withdrawApproval(const QByteArray &payload);
     // The result arrived: emit it; the turn finishes when the CLI exits (closing its input first).
     void completeWith(const QString &text, const std::optional<TokenUsage> &usage);
     // The turn failed: emit the error, stop the CLI, finish.

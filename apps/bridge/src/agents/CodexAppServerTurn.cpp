@@ -195,6 +195,11 @@ void CodexAppServerTurn::onNotification(const QString &method, const Json &param
             addUsage(object(object(params, "tokenUsage"), "last"));
     } else if (method == u"turn/completed") {
         onTurnCompleted(object(params, "turn"));
+    } else if (method == u"serverRequest/resolved") {
+        // Also sent when the app server clears a question itself (the turn ended or was interrupted).
+        const auto id = params.find("requestId");
+        if (id != params.end())
+            withdrawApproval(wire::dump(*id));
     } else if (method == u"error") {
         const QString message = text(object(params, "error"), "message");
         if (params.value("willRetry", false)) {
