@@ -1,5 +1,6 @@
 #include "RootView.h"
 
+#include "DesktopBridgeActivityStore.h"
 #include "DesktopBridgePairing.h"
 #include "DesktopBridgesController.h"
 #include "DesktopChosenBridge.h"
@@ -8,6 +9,7 @@
 #include "DesktopCodingHarnessViewModel.h"
 #include "DesktopNotificationCenter.h"
 #include "DesktopNotifier.h"
+#include "DesktopShellHost.h"
 #include "DesktopThreadSearchModel.h"
 
 #include "rirudez/bridgekit/BridgeClient.h"
@@ -39,7 +41,7 @@ QCoro::Task<void> runStartupTask(QPointer<DesktopCodingHarnessViewModel> viewMod
 RootView::RootView(QObject *parent)
     : RootView(&RootView::makeDefaultViewModel,
                std::chrono::nanoseconds(DesktopCodingHarnessViewModel::defaultPollIntervalNanoseconds),
-               parent) {
+               parent, DesktopBridgeActivityStore::defaultFilePath()) {
     m_notifyOnSessionBus = true;
     // Paired bridges and their fallback token file live in the application's data directory.
     const QString directory = DesktopPairedBridgeStore::defaultDirectory();
@@ -119,12 +121,15 @@ QObject *RootView::bridgesObject() const {
     return m_bridges.get();
 }
 
-RootView::RootView(ViewModelFactory factory, std::chrono::nanoseconds pollInterval, QObject *parent)
-    : QObject(parent), m_factory(std::move(factory)), m_viewState(new DesktopCodingHarnessViewState(this)),
-      m_pollInterval(pollInterval) {}
+RootView::RootView(ViewModelFactory factory, std::chrono::nanoseconds pollInterval, QObject *parent,
+                   QString activityLogPath)
+    : QObject(parent), m_factory(std::move(factory)), m_activityLogPath(std::move(activityLogPath)),
+      m_viewState(new DesktopCodingHarnessViewState(this)), m_pollInterval(pollInterval) {}
 
 RootView::~RootView() {
     // What watches the view model goes before it.
+    delete m_shellHost;
+    m_shellHost = nullptr;
     delete m_threadSearch;
     delete m_notifications;
     if (m_codingViewModel)
@@ -147,6 +152,7 @@ DesktopCodingHarnessViewModel *RootView::codingViewModel() {
                 return row >= 0 && row < viewModel->threads().size() ? &viewModel->threads()[row] : nullptr;
             },
             this);
+        m_shellHost = new DesktopShellHost(viewModel, m_activityLogPath, this);
     }
     return m_codingViewModel.get();
 }
@@ -167,6 +173,11 @@ QObject *RootView::notificationsObject() {
 
 QObject *RootView::threadSearchObject() {
     return threadSearch();
+}
+
+QObject *RootView::shellCoordinator() {
+    codingViewModel();
+    return m_shellHost->coordinator();
 }
 
 QObject *RootView::codingViewModelObject() {

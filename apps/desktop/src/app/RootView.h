@@ -8,6 +8,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QString>
 #include <QtQml/qqmlregistration.h>
 
 #include <chrono>
@@ -23,6 +24,7 @@ class DesktopCodingHarnessViewModel;
 class DesktopNotificationCenter;
 class DesktopNotifier;
 class DesktopThreadSearchModel;
+class DesktopShellHost;
 
 class RootView : public QObject {
     Q_OBJECT
@@ -43,9 +45,10 @@ public:
     explicit RootView(QObject *parent = nullptr);
     // A root view over another view model (tests wire one to an in-process bridge, and poll more often so
     // the polling ends promptly once the view model is gone). It sends no notifications to the session bus.
+    // Its bridge activity log is kept in memory unless a file is given.
     explicit RootView(ViewModelFactory factory,
                       std::chrono::nanoseconds pollInterval = std::chrono::nanoseconds(4'000'000'000),
-                      QObject *parent = nullptr);
+                      QObject *parent = nullptr, QString activityLogPath = {});
     ~RootView() override;
 
     // The view model, created on first use and the same object ever after.
@@ -61,6 +64,10 @@ public:
     // are the ones the view model was made with. The remembered choice is applied at once.
     void followChosenBridge(std::shared_ptr<DesktopChosenBridgeSource> source,
                             std::shared_ptr<DesktopChosenBridgeClient> client);
+
+    // The shell window's coordinator, built the first time the shell opens (the activity log is recorded
+    // from the start).
+    Q_INVOKABLE QObject *shellCoordinator();
 
     // Called when the conversation screen is shown: the first call starts the health refresh and the 4 s
     // session polling; later calls do nothing.
@@ -88,6 +95,8 @@ private:
     std::shared_ptr<DesktopChosenBridgeClient> m_chosenClient;
     quint64 m_choiceSequence = 0;
     void applyBridgeChoice();
+    QString m_activityLogPath;
+    DesktopShellHost *m_shellHost = nullptr;
     std::unique_ptr<DesktopCodingHarnessViewModel> m_codingViewModel;
     DesktopCodingHarnessViewState *m_viewState;
     bool m_notifyOnSessionBus = false;

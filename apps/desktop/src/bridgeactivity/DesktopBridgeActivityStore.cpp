@@ -22,6 +22,8 @@ void DesktopBridgeActivityStore::load() {
     if (m_loaded)
         return;
     m_loaded = true;
+    if (m_filePath.isEmpty())
+        return; // kept in memory only
     QFile file(m_filePath);
     if (!file.exists())
         return;
@@ -75,6 +77,8 @@ bool DesktopBridgeActivityStore::append(const DesktopBridgeActivity &activity) {
 }
 
 bool DesktopBridgeActivityStore::save() {
+    if (m_filePath.isEmpty())
+        return true;
     QDir().mkpath(QFileInfo(m_filePath).absolutePath());
     QSaveFile file(m_filePath);
     if (!file.open(QIODevice::WriteOnly)) {

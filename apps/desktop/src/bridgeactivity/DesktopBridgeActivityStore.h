@@ -8,6 +8,7 @@
 // - A file that cannot be read or decoded (or is larger than 4 MiB) is renamed to
 //   "<name>.damaged-<UTC time>" beside it, so nothing is lost, and a new empty log starts. `notice` then
 //   tells the user once, until dismissNotice(); the next start finds no damaged file and says nothing.
+// - An empty file path keeps the log in memory only.
 // - When writing fails, the entries stay in memory, `notice` says so, and the next append tries again.
 
 #include "DesktopBridgeActivityLog.h"

@@ -18,6 +18,8 @@ Rectangle {
     property QtObject bridges
     // Emitted once the screen is on the window; the root view starts the bridge refresh then.
     signal shown()
+    // The user asked for the shell window.
+    signal shellRequested()
 
     readonly property QtObject vm: viewModel
     readonly property DesktopCodingHarnessViewState st: viewState
@@ -96,6 +98,7 @@ Rectangle {
                 anchors.right: parent.right
                 vm: screen.vm
                 st: screen.st
+                onShellRequested: screen.shellRequested()
             }
             Rectangle {
                 id: headerRule

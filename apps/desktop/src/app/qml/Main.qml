@@ -16,7 +16,35 @@ Window {
     title: window.rootView.notifications.windowTitle
     color: HarnessPalette.paper
 
+    // The shell: a second window on the selected conversation (header button or Ctrl+Shift+K).
+    function openShell() {
+        if (!shellLoader.active)
+            shellLoader.active = true
+        else if (shellLoader.item) {
+            shellLoader.item.show()
+            shellLoader.item.raise()
+            shellLoader.item.requestActivate()
+        }
+    }
+    Shortcut {
+        sequence: "Ctrl+Shift+K"
+        context: Qt.WindowShortcut
+        onActivated: window.openShell()
+    }
+    Loader {
+        id: shellLoader
+        objectName: "shellLoader"
+        active: false
+        source: "qrc:/qt/qml/Rirudez/Shell/DesktopShellWindow.qml"
+        onLoaded: {
+            item.coordinator = window.rootView.shellCoordinator()
+            item.show()
+            item.requestActivate()
+        }
+    }
+
     DesktopCodingHarnessView {
+        onShellRequested: window.openShell()
         anchors.fill: parent
         viewModel: window.rootView.codingViewModel
         viewState: window.rootView.viewState

@@ -7,6 +7,7 @@ Rectangle {
     id: header
     property QtObject vm
     property DesktopCodingHarnessViewState st
+    signal shellRequested()
 
     height: 60
     color: HarnessPalette.center
@@ -53,7 +54,7 @@ Rectangle {
 
     Row {
         id: chips
-        anchors.right: newThread.left
+        anchors.right: openShell.left
         anchors.rightMargin: 8
         anchors.verticalCenter: parent.verticalCenter
         spacing: 6
@@ -73,6 +74,17 @@ Rectangle {
             symbol: "lock.open"
             text: header.st && header.vm ? header.st.accessDisplayName(header.vm.selectedAccess) : ""
         }
+    }
+    SymbolButton {
+        id: openShell
+        objectName: "openShellButton"
+        anchors.right: newThread.left
+        anchors.rightMargin: 4
+        anchors.verticalCenter: parent.verticalCenter
+        symbol: "pencil.and.outline"
+        tint: HarnessPalette.muted
+        helpText: "Open the shell: timeline, canvas and activity (Ctrl+Shift+K)"
+        onClicked: header.shellRequested()
     }
     SymbolButton {
         id: newThread
