@@ -51,6 +51,13 @@ QString DesktopCanvasReplayDocument::accessibilityLabel() const {
         .arg(m_result.renderableBlocks().size());
 }
 
+double DesktopCanvasReplayDocument::blockTopY(const QString &messageID) const {
+    for (const DesktopCanvasReplayBlock &block : m_result.blocks)
+        if (block.id == messageID)
+            return block.globalTopY;
+    return -1;
+}
+
 const std::vector<DesktopCanvasReplayDocument::PageStroke> &
 DesktopCanvasReplayDocument::strokesOnPage(int pageIndex) const {
     static const std::vector<PageStroke> none;

@@ -49,6 +49,9 @@ public:
     // "Handwriting replay, N pages, M messages"
     QString accessibilityLabel() const;
 
+    // Global canvas Y of the top of the block written for that message, or -1 when it has none.
+    Q_INVOKABLE double blockTopY(const QString &messageID) const;
+
     const std::vector<PageStroke> &strokesOnPage(int pageIndex) const;
     // Changes whenever the ink of that page changes (stroke count, last stroke's end and width).
     quint64 pageSignature(int pageIndex) const;

@@ -156,4 +156,17 @@ QVariantList DesktopShellCoordinator::recentActivity() const {
     return rows;
 }
 
+QVariantMap DesktopShellCoordinator::shellSlots() {
+    QVariantMap result;
+    for (const auto &[name, slot] :
+         {std::pair{u"library"_s, DesktopShellSlot::library},
+          std::pair{u"timeline"_s, DesktopShellSlot::timeline},
+          std::pair{u"canvas"_s, DesktopShellSlot::canvas}, std::pair{u"detail"_s, DesktopShellSlot::detail},
+          std::pair{u"utility"_s, DesktopShellSlot::utility}})
+        result.insert(name, QVariantMap{{u"title"_s, displayTitle(slot)},
+                                        {u"symbol"_s, systemImage(slot)},
+                                        {u"ownerLane"_s, ownerLane(slot)}});
+    return result;
+}
+
 } // namespace rirudez

@@ -29,6 +29,7 @@
 
 #include <QObject>
 #include <QVariantList>
+#include <QVariantMap>
 
 #include <functional>
 #include <memory>
@@ -49,6 +50,9 @@ class DesktopShellCoordinator : public QObject {
     // Each: {id, title, context, time, symbol, kind}; newest first.
     Q_PROPERTY(QVariantList recentActivity READ recentActivity NOTIFY activityChanged)
     Q_PROPERTY(QString conversationTitle READ conversationTitle NOTIFY conversationChanged)
+    // The columns and the sheet by name ("library", "timeline", "canvas", "detail", "utility"), each
+    // {title, symbol, ownerLane}.
+    Q_PROPERTY(QVariantMap shellSlots READ shellSlots CONSTANT)
 
 public:
     static constexpr double pageWidth = 820;
@@ -105,6 +109,7 @@ private:
     QObject *activityStoreObject() const { return m_activity; }
     QVariantList recentActivity() const;
     QString conversationTitle() const { return m_title; }
+    static QVariantMap shellSlots();
 
     DesktopShellSelection *m_selection;
     DesktopLibrarySidebarViewModel *m_sidebar;

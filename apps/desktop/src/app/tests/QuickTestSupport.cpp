@@ -13,6 +13,8 @@
 
 Q_IMPORT_QML_PLUGIN(Rirudez_DesktopPlugin)
 Q_IMPORT_QML_PLUGIN(Rirudez_BridgeKit_ScannerPlugin)
+Q_IMPORT_QML_PLUGIN(Rirudez_ShellPlugin)
+Q_IMPORT_QML_PLUGIN(Rirudez_LocalModelsPlugin)
 
 using namespace Qt::StringLiterals;
 
