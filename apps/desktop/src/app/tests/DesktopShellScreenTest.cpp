@@ -312,6 +312,14 @@ TEST_F(ShellScreenTest, KeysHideTheLibrarySearchItAndOpenAndCloseTheLocalModelsS
         shellFrame();
         return oneInShell(u"localModelsSheetContent"_s) == nullptr;
     }));
+    // The activity column's button opens it too, and Done closes it.
+    ASSERT_TRUE(clickInShell(oneInShell(u"openLocalModelsButton"_s)));
+    ASSERT_TRUE(waitUntil([&] {
+        shellFrame();
+        return oneInShell(u"closeLocalModelsButton"_s) != nullptr;
+    }));
+    ASSERT_TRUE(clickInShell(oneInShell(u"closeLocalModelsButton"_s)));
+    ASSERT_TRUE(waitUntil([&] { return !coordinator()->selection()->isLocalModelsOpen(); }));
 
     // Ctrl+W closes the shell window; the conversation screen stays.
     QTest::keyClick(window, Qt::Key_W, Qt::ControlModifier);

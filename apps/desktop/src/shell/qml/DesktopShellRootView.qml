@@ -90,32 +90,26 @@ Item {
         closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
         onClosed: if (root.selection && root.selection.isLocalModelsOpen) root.coordinator.dismissUtility()
         background: Rectangle { radius: 10; color: ShellPalette.paper; border.color: ShellPalette.border }
-        Text {
-            id: sheetTitle
-            x: 24
-            y: 16
-            text: root.slotTitle("utility", "Local Models")
-            color: ShellPalette.ink
-            font.pixelSize: 16
-            font.weight: Font.DemiBold
-        }
-        Button {
-            objectName: "closeLocalModelsButton"
-            anchors.right: parent.right
-            anchors.rightMargin: 14
-            anchors.verticalCenter: sheetTitle.verticalCenter
-            text: "Done"
-            onClicked: root.coordinator.dismissUtility()
-        }
         Loader {
             objectName: "localModelsSheetContent"
-            anchors.top: sheetTitle.bottom
-            anchors.topMargin: 6
-            anchors.bottom: parent.bottom
-            width: parent.width
+            anchors.fill: parent
             clip: true
             active: sheet.visible && root.coordinator !== null && root.coordinator.localModelsViewModel !== null
             sourceComponent: LocalModelsView { viewModel: root.coordinator.localModelsViewModel }
+        }
+        Button {
+            // The screen has its own title; Done sits in the sheet's top-right corner.
+            objectName: "closeLocalModelsButton"
+            anchors.right: parent.right
+            anchors.rightMargin: 20
+            anchors.top: parent.top
+            anchors.topMargin: 20
+            z: 2
+            text: "Done"
+            ToolTip.visible: hovered
+            ToolTip.delay: 600
+            ToolTip.text: "Close the sheet (Esc)"
+            onClicked: root.coordinator.dismissUtility()
         }
     }
 }
