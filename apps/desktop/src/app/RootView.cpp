@@ -18,6 +18,8 @@
 #include <QCoroTask>
 #include <QDBusConnection>
 
+#include <utility>
+
 using namespace Qt::StringLiterals;
 
 namespace rirudez {
@@ -78,14 +80,20 @@ void RootView::applyBridgeChoice() {
     if (!m_chosenSource || !m_chosenClient)
         return;
     const quint64 sequence = ++m_choiceSequence;
+    // The threads on screen are the old bridge's: they go at once, before anything of the new one loads.
+    const QString chosen = m_bridges ? m_bridges->selectedBridgeID() : QString();
+    if (std::exchange(m_threadsBridgeID, chosen) != chosen && m_codingViewModel)
+        m_codingViewModel->forgetBridge();
     auto finish = [](QPointer<RootView> self, quint64 choice) {
         if (!self || self->m_choiceSequence != choice)
             return;
         self->m_chosenClient->choiceChanged();
-        if (self->m_codingViewModel)
+        if (self->m_codingViewModel) {
             self->m_codingViewModel->requestRefreshBridgeHealth();
+            self->m_codingViewModel->requestRefreshBridgeSessions();
+        }
     };
-    if (!m_bridges || m_bridges->selectedBridgeID().isEmpty()) {
+    if (chosen.isEmpty()) {
         m_chosenSource->useLocal();
         finish(this, sequence);
         return;

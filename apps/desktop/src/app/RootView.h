@@ -94,6 +94,7 @@ private:
     std::shared_ptr<DesktopChosenBridgeSource> m_chosenSource;
     std::shared_ptr<DesktopChosenBridgeClient> m_chosenClient;
     quint64 m_choiceSequence = 0;
+    QString m_threadsBridgeID; // the bridge the view model's threads came from ("" this computer's)
     void applyBridgeChoice();
     QString m_activityLogPath;
     DesktopShellHost *m_shellHost = nullptr;

@@ -32,6 +32,8 @@ public:
     void markConnected();
     // Forgets the connection and its subscriptions; session and request mappings survive.
     void resetConnection();
+    // Forgets everything (another bridge).
+    void clear() { *this = DesktopBridgeSessionRegistry(); }
 
     bool isConnected() const { return m_isConnected; }
     const QHash<QString, QString> &threadIDByBridgeSessionID() const { return m_threadIDByBridgeSessionID; }

@@ -30,6 +30,17 @@ void DesktopCodingApprovalQueue::remove(const QString &sessionID, const QString 
         Q_EMIT changed();
 }
 
+void DesktopCodingApprovalQueue::clear() {
+    if (m_approvals.isEmpty())
+        return;
+    for (qsizetype i = m_approvals.size() - 1; i >= 0; --i) {
+        Q_EMIT aboutToRemove(i);
+        m_approvals.removeAt(i);
+        Q_EMIT removed();
+    }
+    Q_EMIT changed();
+}
+
 std::optional<DesktopCodingPendingApproval> DesktopCodingApprovalQueue::find(const QString &id) const {
     const auto found = std::find_if(m_approvals.begin(), m_approvals.end(),
                                     [&](const DesktopCodingPendingApproval &p) { return p.id == id; });

@@ -23,6 +23,7 @@ public:
     void add(DesktopCodingPendingApproval approval);
     // Removes every approval of that session with that bridge approval id.
     void remove(const QString &sessionID, const QString &approvalID);
+    void clear();
     std::optional<DesktopCodingPendingApproval> find(const QString &id) const;
     // The first approval shown by that event.
     std::optional<DesktopCodingPendingApproval> forEvent(const QString &eventID) const;

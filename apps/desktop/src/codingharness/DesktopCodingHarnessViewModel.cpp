@@ -64,7 +64,8 @@ DesktopCodingHarnessViewModel::DesktopCodingHarnessViewModel(
       m_composer(std::move(modelCatalog), firstOf(projects)),
       m_sync(*this, m_store, std::move(bridgePairingSource), std::move(bridgeSessionRecencySource),
              bridgeClient, sessionListTimeoutNanoseconds),
-      m_dispatcher(m_store, m_approvals, m_sync, bridgeClient), m_projects(std::move(projects)) {
+      m_dispatcher(m_store, m_approvals, m_sync, bridgeClient), m_projects(std::move(projects)),
+      m_initialProjects(m_projects) {
     const DesktopCodingProject *first = m_projects.isEmpty() ? nullptr : &m_projects.first();
     if (first)
         m_selectedProjectID = first->id;
@@ -418,6 +419,31 @@ void DesktopCodingHarnessViewModel::applyBridgeHealth(const BridgeHealth &health
     updateSelectedThreadSettings();
 }
 
+void DesktopCodingHarnessViewModel::forgetBridge() {
+    // The event models let go of the visible thread before the threads go.
+    Q_EMIT visibleThreadAboutToChange();
+    m_visibleThreadIndex.reset();
+    m_sessionThreadIndex.reset();
+    m_selectedThreadSeen.reset();
+    Q_EMIT visibleThreadChanged();
+
+    m_dispatcher.forgetBridge();
+    m_approvals.clear();
+    m_store.clear();
+    m_selectedThreadIDByProject.clear();
+    Q_EMIT selectedThreadIDByProjectChanged();
+    Q_EMIT threadsChanged();
+    m_sync.forgetBridge();
+    setBridgeRefreshError(std::nullopt);
+
+    publishProjects(m_initialProjects);
+    setSelectedProjectID(m_projects.isEmpty() ? std::nullopt : std::optional(m_projects.first().id));
+    m_detachedSession = DesktopCodingSession(makeDesktopCodingID(),
+                                             m_projects.isEmpty() ? QString() : m_projects.first().name);
+    ensureThreadForSelectedProject();
+    syncSessionFromSelectedThread();
+}
+
 // ---------------------------------------------------------------------------------------------
 // Selection
 
@@ -671,6 +697,10 @@ void DesktopCodingHarnessViewModel::append(DesktopCodingEvent event, const QStri
 
 void DesktopCodingHarnessViewModel::requestRefreshBridgeHealth() {
     startDetached(refreshBridgeHealth());
+}
+
+void DesktopCodingHarnessViewModel::requestRefreshBridgeSessions() {
+    startDetached(refreshBridgeSessions());
 }
 
 void DesktopCodingHarnessViewModel::startBridgeSessionDiscovery() {

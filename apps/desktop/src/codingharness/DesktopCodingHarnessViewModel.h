@@ -176,6 +176,10 @@ public:
         return m_sync.runLoop(pollIntervalNanoseconds, maximumPolls);
     }
     void stopBridgeSessionDiscoveryLoop() { m_sync.stopLoop(); }
+    // The desktop now talks to another bridge: every thread, approval and session binding of the old one
+    // goes, the projects are those the view model was made with again, and a fresh thread is selected, as at
+    // creation. The next refresh loads the new bridge's projects and sessions.
+    void forgetBridge();
     QCoro::Task<void> subscribeToSelectedBridgeSession() { return m_sync.subscribeToSelected(); }
     void applyBridgeHealth(const BridgeHealth &health);
 
@@ -218,6 +222,7 @@ public:
 
     // ---- For the screen (QML)
     Q_INVOKABLE void requestRefreshBridgeHealth();
+    Q_INVOKABLE void requestRefreshBridgeSessions();
     // refreshBridgeHealth() once, then the discovery loop every 4 s until stopBridgeSessionDiscoveryLoop().
     Q_INVOKABLE void startBridgeSessionDiscovery();
     Q_INVOKABLE void stopBridgeSessionDiscovery() { stopBridgeSessionDiscoveryLoop(); }
@@ -346,8 +351,10 @@ private:
 
     // Published state of the facade itself
     QList<DesktopCodingProject> m_projects;
+    QList<DesktopCodingProject> m_initialProjects; // what forgetBridge() starts over with
     std::optional<QString> m_selectedProjectID;
-    // `session` is either the session of a thread (by index, threads are never removed) or a detached one.
+    // `session` is either the session of a thread (by index; threads only go all at once, in forgetBridge) or
+    // a detached one.
     std::optional<qsizetype> m_sessionThreadIndex;
     DesktopCodingSession m_detachedSession;
     QHash<QString, QString> m_selectedThreadIDByProject;

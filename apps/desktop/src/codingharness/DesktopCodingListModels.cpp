@@ -186,6 +186,8 @@ DesktopCodingThreadListModel::DesktopCodingThreadListModel(const DesktopCodingHa
     connect(store, &DesktopCodingThreadStore::threadAboutToBeAppended, this,
             [this](qsizetype row) { beginInsertRows({}, int(row), int(row)); });
     connect(store, &DesktopCodingThreadStore::threadAppended, this, [this] { endInsertRows(); });
+    connect(store, &DesktopCodingThreadStore::aboutToClear, this, [this] { beginResetModel(); });
+    connect(store, &DesktopCodingThreadStore::cleared, this, [this] { endResetModel(); });
     connect(store, &DesktopCodingThreadStore::threadChanged, this,
             [this](qsizetype row) { threadChanged(row); });
     connect(store, &DesktopCodingThreadStore::threadRetitled, this, [this](qsizetype row) {

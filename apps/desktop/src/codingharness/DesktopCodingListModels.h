@@ -5,7 +5,7 @@
 //
 // Every model changes row by row: a streamed assistant-text chunk changes one chat row (dataChanged), a new
 // event inserts one row, a new thread or approval inserts one row. Only a change of the visible thread resets
-// the event models.
+// the event models, and only a change of bridge (all threads dropped) the thread models.
 
 #include "DesktopCodingHarnessModels.h"
 

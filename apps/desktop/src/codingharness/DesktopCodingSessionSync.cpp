@@ -68,6 +68,14 @@ DesktopCodingSessionSync::~DesktopCodingSessionSync() {
             BridgeSessionListResult(std::make_exception_ptr(BridgeClientError::connectionClosed())));
 }
 
+void DesktopCodingSessionSync::forgetBridge() {
+    m_registry.clear();
+    m_latestSeenBridgeSessionUpdatedAt.reset();
+    if (const std::shared_ptr<BridgeSessionListRequest> pending =
+            std::exchange(m_pendingSessionList, nullptr))
+        pending->finish(BridgeSessionListResult(QList<RepoSessionSummary>()));
+}
+
 QCoro::Task<void> DesktopCodingSessionSync::ensureConnected() {
     QPointer<DesktopCodingSessionSync> self(this);
     Host *host = &m_host;

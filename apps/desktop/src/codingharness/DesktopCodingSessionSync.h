@@ -79,6 +79,9 @@ public:
     QCoro::Task<void> refresh();
     QCoro::Task<void> runLoop(std::uint64_t pollIntervalNanoseconds, std::optional<int> maximumPolls);
     void stopLoop() { ++m_loopGeneration; }
+    // Another bridge: forgets the session mappings, subscriptions and recency of the old one. A list still
+    // awaited from it ends empty (its answer no longer matters); the loop goes on with the new bridge.
+    void forgetBridge();
     // Subscribes to the selected thread's session; failures end in the refresh error line.
     QCoro::Task<void> subscribeToSelected();
     // Throws what connecting or sending throws.

@@ -52,6 +52,14 @@ qsizetype DesktopCodingThreadStore::append(DesktopCodingThread thread) {
     return index;
 }
 
+void DesktopCodingThreadStore::clear() {
+    Q_EMIT aboutToClear();
+    m_threads.clear();
+    m_states.clear();
+    m_indexByID.clear();
+    Q_EMIT cleared();
+}
+
 void DesktopCodingThreadStore::update(qsizetype index,
                                       const std::function<void(DesktopCodingThread &)> &change) {
     DesktopCodingThread &thread = m_threads[index];

@@ -2,8 +2,8 @@
 
 // The desktop's conversation threads with what each needs beside it: the projection of its bridge session,
 // an index of its events, and its chat and activity rows. It announces every change; the list models and the
-// view model observe it, the store never calls into them. Threads are only ever appended; events likewise,
-// except that a joined assistant text grows in place.
+// view model observe it, the store never calls into them. Threads are only ever appended, or all dropped at
+// once (clear); events are only appended, except that a joined assistant text grows in place.
 
 #include "DesktopCodingEventTranslator.h"
 #include "DesktopCodingHarnessModels.h"
@@ -40,6 +40,8 @@ public:
     bool hasEvent(qsizetype index, const QString &eventID) const;
 
     qsizetype append(DesktopCodingThread thread);
+    // Drops every thread (the desktop changed bridges: the threads were that bridge's).
+    void clear();
     // Changes settings-like fields of a thread (not its events or title); announced when anything changed.
     void update(qsizetype index, const std::function<void(DesktopCodingThread &)> &change);
     void bindBridgeSession(qsizetype index, const std::optional<QString> &sessionID);
@@ -56,6 +58,8 @@ public:
 Q_SIGNALS:
     void threadAboutToBeAppended(qsizetype index);
     void threadAppended(qsizetype index);
+    void aboutToClear();
+    void cleared();
     // Settings, bridge session or updatedAt changed.
     void threadChanged(qsizetype index);
     void threadRetitled(qsizetype index);

@@ -55,6 +55,12 @@ void DesktopCodingTurnDispatcher::finishIfNeeded(const QString &threadID) {
     Q_EMIT isSendingChanged();
 }
 
+void DesktopCodingTurnDispatcher::forgetBridge() {
+    m_sentPrompts.clear();
+    if (m_inFlightThreadID)
+        finishIfNeeded(*m_inFlightThreadID);
+}
+
 std::optional<QString> DesktopCodingTurnDispatcher::ownPromptEventID(const QString &threadID,
                                                                      const QString &messageID) const {
     const auto found = m_sentPrompts.constFind(messageID);

@@ -43,6 +43,8 @@ public:
     QCoro::Task<void> respond(QString approvalID, RepoApprovalDecision decision);
     // Ends the sending state when that thread's turn is the one in flight.
     void finishIfNeeded(const QString &threadID);
+    // Another bridge: nothing of the old one's turns is awaited any more.
+    void forgetBridge();
     // The desktop's own row for a message this desktop sent in that thread, if it is one.
     std::optional<QString> ownPromptEventID(const QString &threadID, const QString &messageID) const;
 

@@ -4,6 +4,7 @@
 #include "DesktopNotifier.h"
 
 #include <QAbstractItemModel>
+#include <QSet>
 
 using namespace Qt::StringLiterals;
 
@@ -34,8 +35,23 @@ DesktopNotificationCenter::DesktopNotificationCenter(DesktopCodingHarnessViewMod
                 threadChanged(topLeft.row(), bottomRight.row());
             });
     connect(threads, &QAbstractItemModel::modelReset, this, [this] {
-        if (m_viewModel)
-            threadChanged(0, int(m_viewModel->threads().size()) - 1);
+        if (!m_viewModel)
+            return;
+        // Threads that went (the desktop changed bridges) have no news and no turn notification any more.
+        QSet<QString> present;
+        for (const DesktopCodingThread &thread : m_viewModel->threads())
+            present.insert(thread.id);
+        if (m_news.removeIf([&](const QString &id) { return !present.contains(id); }) > 0)
+            Q_EMIT newsChanged();
+        for (auto it = m_turnKeyByThread.begin(); it != m_turnKeyByThread.end();) {
+            if (present.contains(it.key())) {
+                ++it;
+                continue;
+            }
+            m_notifier->close(it.value());
+            it = m_turnKeyByThread.erase(it);
+        }
+        threadChanged(0, int(m_viewModel->threads().size()) - 1);
     });
     connect(viewModel, &DesktopCodingHarnessViewModel::pendingApprovalsChanged, this, [this] {
         m_approvalsChanged = true;

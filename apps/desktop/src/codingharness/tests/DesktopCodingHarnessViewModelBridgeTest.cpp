@@ -34,6 +34,7 @@ class FollowingBridgeSource final : public DesktopCodingBridgeHealthSource,
                                     public DesktopCodingBridgePairingSource {
 public:
     explicit FollowingBridgeSource(InProcessBridge *bridge) : m_bridge(bridge) {}
+    void follow(InProcessBridge *bridge) { m_bridge = bridge; }
     Pairing loadPairing() override { return local().loadPairing(); }
     QCoro::Task<BridgeHealth> loadHealth() override {
         LocalDesktopCodingBridgeHealthSource source = local();
@@ -75,6 +76,7 @@ public:
         return m_adapter.openRepoSession(std::move(message));
     }
     bool isConnected() const override { return m_adapter.isConnected(); }
+    void disconnect() { m_adapter.client()->disconnect(); }
 
     template <typename Case>
     qsizetype sentCount() const {
@@ -519,6 +521,65 @@ TEST_F(CodingViewModelBridgeTest, TheSameFrameDeliveredTwiceChangesNothing) {
     EXPECT_EQ(events(), before);
     EXPECT_EQ(threadsChanged.size(), 0);
     EXPECT_EQ(chatReset.size(), 0);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(CodingViewModelBridgeTest, ChangingBridgesDropsTheOldBridgesThreadsAndLoadsTheNewOnes) {
+    InProcessBridge other;
+    ASSERT_TRUE(other.isRunning());
+    Tablet oldTablet(bridge);
+    Tablet newTablet(other);
+    const RepoSessionSummary oldSession = oldTablet.open(bridge.demoProjectID(), std::nullopt);
+    const RepoSessionSummary newSession = newTablet.open(other.demoProjectID(), std::nullopt);
+    start();
+    // A session list still awaited from the old bridge when the change comes, and a turn waiting for an
+    // approval.
+    client->dropSessionLists = true;
+    const auto listEnded = std::make_shared<bool>(false);
+    [](DesktopCodingHarnessViewModel *vm, std::shared_ptr<bool> ended) -> QCoro::Task<> {
+        co_await vm->refreshBridgeSessions();
+        *ended = true;
+    }(viewModel.get(), listEnded);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return viewModel->hasPendingSessionList(); }, deadlineMs));
+    startFreshThread();
+    sendPrompt(u"please deploy it"_s);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !viewModel->pendingApprovals().isEmpty(); }, deadlineMs));
+    ASSERT_TRUE(viewModel->isSending());
+    ASSERT_GE(viewModel->threads().size(), 2);
+
+    source->follow(&other);
+    client->disconnect();
+    viewModel->forgetBridge();
+    // Nothing of the old bridge is left; a fresh thread of the first project is selected, as at creation.
+    ASSERT_EQ(viewModel->threads().size(), 1);
+    EXPECT_FALSE(viewModel->threads().first().bridgeSessionID);
+    EXPECT_TRUE(viewModel->threads().first().session.events.isEmpty());
+    EXPECT_EQ(viewModel->selectedThread(), &viewModel->threads().first());
+    EXPECT_EQ(viewModel->projects(), DesktopCodingHarnessViewModel::sampleProjects());
+    EXPECT_TRUE(viewModel->pendingApprovals().isEmpty());
+    EXPECT_FALSE(viewModel->isSending());
+    EXPECT_TRUE(viewModel->bridgeRegistry().threadIDByBridgeSessionID().isEmpty());
+    EXPECT_FALSE(viewModel->hasPendingSessionList());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return *listEnded; }, deadlineMs));
+    for (QObject *model : {viewModel->threadModel(), viewModel->projectThreadModel()})
+        EXPECT_EQ(qobject_cast<QAbstractItemModel *>(model)->rowCount(), 1);
+    EXPECT_EQ(qobject_cast<QAbstractItemModel *>(viewModel->chatEventModel())->rowCount(), 0);
+    EXPECT_EQ(qobject_cast<QAbstractItemModel *>(viewModel->pendingApprovalModel())->rowCount(), 0);
+
+    // The new bridge's projects and sessions load; the old session never comes back.
+    client->dropSessionLists = false;
+    start();
+    EXPECT_EQ(viewModel->selectedProjectID(), other.demoProjectID());
+    const auto hasSession = [&](const QString &id) {
+        return std::any_of(viewModel->threads().begin(), viewModel->threads().end(),
+                           [&](const DesktopCodingThread &t) { return t.bridgeSessionID == id; });
+    };
+    EXPECT_TRUE(hasSession(newSession.sessionID));
+    EXPECT_FALSE(hasSession(oldSession.sessionID));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return other.counters().authenticatedSockets >= 2; }, deadlineMs));
 }
 
 } // namespace

@@ -257,6 +257,22 @@ TEST_F(NotificationCenterTest, WithoutAServiceNothingBreaks) {
     EXPECT_TRUE(center->threadsWithNews().isEmpty());
 }
 
+TEST_F(NotificationCenterTest, AnotherBridgeTakesTheOldThreadsNewsAndNotificationsAlong) {
+    center->setWindowActive(true);
+    const QString turnThread = startTurn(u"tell me about the project"_s);
+    viewModel->startThread();
+    ASSERT_TRUE(waitForActivity(turnThread, {DesktopTurnActivity::finished}));
+    center->settle();
+    ASSERT_TRUE(waitForShown(1));
+    const uint shown = service->shown().first().id;
+    ASSERT_EQ(center->threadsWithNews(), QStringList{turnThread});
+
+    viewModel->forgetBridge();
+    EXPECT_TRUE(center->threadsWithNews().isEmpty());
+    EXPECT_EQ(center->windowTitle(), u"Rirudez"_s);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return service->closeRequests().contains(shown); }, deadlineMs));
+}
+
 TEST(DesktopNotifierWithoutBus, DropsNotificationsQuietly) {
     ensureCoreApplication();
     DesktopNotifier notifier(QDBusConnection(u"no such connection"_s));
