@@ -163,4 +163,45 @@ QCoro::Task<DesktopBridgeCandidate> redeemCode(QString host, int port, QString c
     throw DesktopBridgePairingError(words);
 }
 
+QCoro::Task<DesktopBridgeCandidate> redeemDiscovered(BridgeDiscoveryFound found, QString code,
+                                                     std::chrono::milliseconds resolveTimeout) {
+    if (CodePairing::normalize(code).isEmpty())
+        throw DesktopBridgePairingError(u"Type the numeric code the bridge shows."_s);
+    HostPortEndpoint at;
+    std::optional<QString> unresolved;
+    try {
+        QCoro::Task<HostPortEndpoint> resolving = BridgeDiscovery::resolve(found, resolveTimeout);
+        at = co_await resolving;
+    } catch (const BridgeDiscoveryError &e) {
+        unresolved = e.value() == BridgeDiscoveryError::Case::timeout
+                         ? u"“%1” is seen on the network but did not say where it can be reached within %2 "
+                           "seconds. Try again, or type its address."_s.arg(found.name)
+                               .arg(resolveTimeout.count() / 1000.0)
+                         : u"“%1” is seen on the network but its address could not be found (%2). Type its "
+                           "address instead."_s.arg(found.name, e.localizedDescription());
+    } catch (const DnsServiceError &e) {
+        unresolved =
+            u"The address of “%1” could not be looked up: %2"_s.arg(found.name, e.localizedDescription());
+    } catch (...) {
+        unresolved = u"The address of “%1” could not be looked up."_s.arg(found.name);
+    }
+    if (unresolved)
+        throw DesktopBridgePairingError(*unresolved);
+
+    // Redeemed where the lookup found it, pinned to what it advertised.
+    BridgeDiscoveryFound located = found;
+    located.endpoint = HostPortEndpoint{at.host, at.port};
+    std::exception_ptr failure;
+    try {
+        QCoro::Task<RedeemedBridge> redeeming = CodePairing::redeem(std::move(located), code, resolveTimeout);
+        RedeemedBridge redeemed = co_await redeeming;
+        QString name = redeemed.name.isEmpty() ? found.name : redeemed.name;
+        co_return DesktopBridgeCandidate{std::move(redeemed.pairing), std::move(name)};
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    const QString words = co_await describeFailure(failure, at.host, at.port, found.fingerprint);
+    throw DesktopBridgePairingError(words);
+}
+
 } // namespace rirudez::DesktopBridgePairing

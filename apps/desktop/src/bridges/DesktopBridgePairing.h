@@ -13,12 +13,14 @@
 // (expected and seen fingerprints), a bridge that cannot be reached. No text ever holds a token or the link
 // itself (which holds one).
 
+#include "rirudez/bridgekit/BridgeDiscovery.h"
 #include "rirudez/bridgekit/CodePairing.h"
 #include "rirudez/bridgekit/Pairing.h"
 
 #include <QCoro/QCoroTask>
 #include <QString>
 
+#include <chrono>
 #include <exception>
 #include <optional>
 
@@ -55,6 +57,12 @@ QCoro::Task<DesktopBridgeCandidate> checkLink(QString text);
 // Throws DesktopBridgePairingError.
 QCoro::Task<DesktopBridgeCandidate> redeemCode(QString host, int port, QString code,
                                                std::optional<QString> expectedFingerprint);
+
+// Redeems a pairing code at a bridge seen on the local network: its address is looked up first (allowing
+// `resolveTimeout`), then the code is redeemed there pinned to the fingerprint the bridge advertised (trust
+// on first use when it advertised none). Throws DesktopBridgePairingError.
+QCoro::Task<DesktopBridgeCandidate> redeemDiscovered(BridgeDiscoveryFound found, QString code,
+                                                     std::chrono::milliseconds resolveTimeout);
 
 // The fingerprint of the certificate host:port presents now, learned without sending any credential
 // (a TLS handshake and a request without a token); nothing when it cannot be reached.

@@ -4,8 +4,11 @@
 
 #include "rirudez/bridgekit/scanner/QRCodeImage.h"
 
+#include <QSet>
 #include <QUrl>
 #include <QUuid>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -28,10 +31,14 @@ DesktopBridgesController::DesktopBridgesController(QString localAddress,
       m_vault(std::move(vault)) {
     if (m_store->loadProblem())
         m_errorText = *m_store->loadProblem();
+    // Whether a bridge on the network is already paired follows the list.
+    connect(this, &DesktopBridgesController::pairedBridgesChanged, this,
+            &DesktopBridgesController::discoveryChanged);
 }
 
 DesktopBridgesController::~DesktopBridgesController() {
     *m_alive = false;
+    stopDiscovery();
 }
 
 QVariantList DesktopBridgesController::pairedBridges() const {
@@ -69,6 +76,60 @@ QString DesktopBridgesController::tokenStorageText() const {
     if (inKeychain)
         return u"Tokens are kept in the system keychain."_s;
     return u"Tokens will be kept in the system keychain, or in a private file when there is none."_s;
+}
+
+QVariantList DesktopBridgesController::discoveredBridges() const {
+    QSet<QString> pairedFingerprints;
+    for (const auto &bridge : m_store->bridges())
+        pairedFingerprints.insert(bridge.fingerprint.toLower());
+    QVariantList list;
+    for (const BridgeDiscoveryFound &found : m_discovered) {
+        const QString fingerprint = found.fingerprintText();
+        const DesktopPairedBridge shown{{}, found.name, {}, 0, fingerprint, DesktopTokenStorage::file};
+        list.append(QVariantMap{
+            {u"id"_s, found.id},
+            {u"name"_s, found.name},
+            {u"fingerprint"_s, shown.shortFingerprint()},
+            {u"paired"_s, found.fingerprint && pairedFingerprints.contains(*found.fingerprint)},
+        });
+    }
+    return list;
+}
+
+QString DesktopBridgesController::discoveryText() const {
+    if (!m_discovery || !m_discovered.isEmpty())
+        return {};
+    if (!m_discovery->isBrowsing())
+        return u"Bridges on the local network cannot be listed: this computer has no DNS-SD service "
+               "(avahi-daemon) running. Type the bridge’s address and code instead."_s;
+    return u"Looking for bridges on the local network…"_s;
+}
+
+void DesktopBridgesController::setDiscoveredBridges(QList<BridgeDiscoveryFound> found) {
+    m_discovered = std::move(found);
+    Q_EMIT discoveryChanged();
+}
+
+void DesktopBridgesController::startDiscovery() {
+    if (m_discovery)
+        return;
+    m_discovery = std::make_unique<BridgeDiscovery>();
+    BridgeDiscovery *discovery = m_discovery.get();
+    connect(discovery, &BridgeDiscovery::bridgesChanged, this,
+            [this, discovery] { setDiscoveredBridges(discovery->bridges()); });
+    connect(discovery, &BridgeDiscovery::isBrowsingChanged, this,
+            &DesktopBridgesController::discoveryChanged);
+    discovery->start();
+    Q_EMIT discoveryChanged();
+}
+
+void DesktopBridgesController::stopDiscovery() {
+    if (!m_discovery)
+        return;
+    // What the browser says while it stops is not news.
+    m_discovery->disconnect(this);
+    m_discovery.reset();
+    setDiscoveredBridges({});
 }
 
 void DesktopBridgesController::setBusy(bool busy) {
@@ -141,16 +202,19 @@ QCoro::Task<bool> DesktopBridgesController::keep(DesktopBridgeCandidate candidat
     co_return true;
 }
 
-QCoro::Task<bool> DesktopBridgesController::pairWithLink(QString text) {
+QCoro::Task<bool>
+DesktopBridgesController::pair(QString progress,
+                               std::function<QCoro::Task<DesktopBridgeCandidate>()> redeem) {
     if (m_busy)
         co_return false;
     const std::weak_ptr<bool> alive = m_alive;
     setBusy(true);
-    setMessages({}, u"Checking the bridge…"_s);
+    setMessages({}, std::move(progress));
     std::optional<QString> failure;
     bool kept = false;
     try {
-        auto candidate = co_await DesktopBridgePairing::checkLink(std::move(text));
+        QCoro::Task<DesktopBridgeCandidate> redeeming = redeem();
+        auto candidate = co_await redeeming;
         if (alive.expired())
             co_return false;
         kept = co_await keep(std::move(candidate));
@@ -167,6 +231,12 @@ QCoro::Task<bool> DesktopBridgesController::pairWithLink(QString text) {
         setMessages(*failure, {});
     setBusy(false);
     co_return kept;
+}
+
+QCoro::Task<bool> DesktopBridgesController::pairWithLink(QString text) {
+    QCoro::Task<bool> pairing =
+        pair(u"Checking the bridge…"_s, [text] { return DesktopBridgePairing::checkLink(text); });
+    co_return co_await pairing;
 }
 
 QCoro::Task<bool> DesktopBridgesController::pairWithImage(QString pathOrUrl) {
@@ -186,32 +256,28 @@ QCoro::Task<bool> DesktopBridgesController::pairWithImage(QString pathOrUrl) {
 
 QCoro::Task<bool> DesktopBridgesController::pairWithCode(QString host, int port, QString code,
                                                          std::optional<QString> expectedFingerprint) {
-    if (m_busy)
+    QCoro::Task<bool> pairing = pair(u"Asking the bridge…"_s, [host, port, code, expectedFingerprint] {
+        return DesktopBridgePairing::redeemCode(host, port, code, expectedFingerprint);
+    });
+    co_return co_await pairing;
+}
+
+QCoro::Task<bool> DesktopBridgesController::pairWithDiscovered(QString bridgeID, QString code) {
+    const auto found =
+        std::find_if(m_discovered.begin(), m_discovered.end(),
+                     [&](const BridgeDiscoveryFound &bridge) { return bridge.id == bridgeID; });
+    if (found == m_discovered.end()) {
+        if (!m_busy)
+            setMessages(
+                u"That bridge is no longer seen on the network. Pick another one, or type its address."_s,
+                {});
         co_return false;
-    const std::weak_ptr<bool> alive = m_alive;
-    setBusy(true);
-    setMessages({}, u"Asking the bridge…"_s);
-    std::optional<QString> failure;
-    bool kept = false;
-    try {
-        auto candidate = co_await DesktopBridgePairing::redeemCode(std::move(host), port, std::move(code),
-                                                                   std::move(expectedFingerprint));
-        if (alive.expired())
-            co_return false;
-        kept = co_await keep(std::move(candidate));
-    } catch (const DesktopBridgePairingError &e) {
-        failure = e.localizedDescription();
-    } catch (const DesktopPairedBridgeStoreError &e) {
-        failure = e.localizedDescription();
-    } catch (...) {
-        failure = u"The bridge could not be paired."_s;
     }
-    if (alive.expired())
-        co_return false;
-    if (failure)
-        setMessages(*failure, {});
-    setBusy(false);
-    co_return kept;
+    const BridgeDiscoveryFound bridge = *found;
+    QCoro::Task<bool> pairing = pair(u"Asking “%1”…"_s.arg(bridge.name), [bridge, code] {
+        return DesktopBridgePairing::redeemDiscovered(bridge, code, resolveTimeout);
+    });
+    co_return co_await pairing;
 }
 
 void DesktopBridgesController::requestPairWithLink(const QString &text) {
@@ -241,6 +307,10 @@ void DesktopBridgesController::requestPairWithCode(const QString &address, const
         return;
     }
     detach(pairWithCode(host, port, code));
+}
+
+void DesktopBridgesController::requestPairWithDiscovered(const QString &bridgeID, const QString &code) {
+    detach(pairWithDiscovered(bridgeID, code));
 }
 
 void DesktopBridgesController::choose(const QString &bridgeID) {

@@ -4,6 +4,9 @@
 // desktop uses, and pairing a new one by link, by an image of its QR code, by the camera (the sheet's
 // scanner hands the text to pairWithLink) or by a pairing code at an address.
 //
+// While the sheet is open it browses the local network (BridgeDiscovery) and lists the bridges it sees; one
+// of them is paired by typing the code it shows.
+//
 // Owns the list (DesktopPairedBridgeStore) and the token vault. One pairing at a time: while one runs,
 // `busy` is true and further requests are refused. Results land in `errorText` / `statusText`; nothing here
 // throws into QML. `bridgeChosen` tells the application that the bridge in use changed.
@@ -11,6 +14,7 @@
 #include "DesktopBridgeTokenVault.h"
 #include "DesktopPairedBridgeStore.h"
 
+#include "rirudez/bridgekit/BridgeDiscovery.h"
 #include "rirudez/bridgekit/Pairing.h"
 
 #include <QObject>
@@ -19,6 +23,8 @@
 
 #include <QCoro/QCoroTask>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -36,6 +42,11 @@ class DesktopBridgesController : public QObject {
     Q_PROPERTY(QString errorText READ errorText NOTIFY messageChanged)
     Q_PROPERTY(QString statusText READ statusText NOTIFY messageChanged)
     Q_PROPERTY(QString tokenStorageText READ tokenStorageText NOTIFY pairedBridgesChanged)
+    // Bridges seen on the local network: id, name, fingerprint (shortened, "" when none was advertised),
+    // paired (a paired bridge has that fingerprint).
+    Q_PROPERTY(QVariantList discoveredBridges READ discoveredBridges NOTIFY discoveryChanged)
+    // What the network list says besides its rows: looking, or why nothing can be listed; "" otherwise.
+    Q_PROPERTY(QString discoveryText READ discoveryText NOTIFY discoveryChanged)
 
 public:
     // `directory`: the application data directory of the list and the fallback token file.
@@ -51,6 +62,11 @@ public:
     QString errorText() const { return m_errorText; }
     QString statusText() const { return m_statusText; }
     QString tokenStorageText() const;
+    QVariantList discoveredBridges() const;
+    QString discoveryText() const;
+
+    // The time a discovered bridge has to say where it can be reached.
+    static constexpr std::chrono::milliseconds resolveTimeout{5000};
 
     const std::shared_ptr<DesktopPairedBridgeStore> &store() const { return m_store; }
     const std::shared_ptr<DesktopBridgeTokenVault> &vault() const { return m_vault; }
@@ -64,10 +80,20 @@ public:
     QCoro::Task<bool> pairWithImage(QString pathOrUrl);
     QCoro::Task<bool> pairWithCode(QString host, int port, QString code,
                                    std::optional<QString> expectedFingerprint = std::nullopt);
+    // `bridgeID`: the id of a row of discoveredBridges.
+    QCoro::Task<bool> pairWithDiscovered(QString bridgeID, QString code);
+
+    // Replaces the bridges seen on the network (BridgeDiscovery's list while browsing; tests give theirs).
+    void setDiscoveredBridges(QList<BridgeDiscoveryFound> found);
+    // Browsing, while the sheet is open. Without a DNS-SD service on this computer nothing is listed and
+    // discoveryText says why.
+    Q_INVOKABLE void startDiscovery();
+    Q_INVOKABLE void stopDiscovery();
 
     Q_INVOKABLE void requestPairWithLink(const QString &text);
     Q_INVOKABLE void requestPairWithImage(const QString &pathOrUrl);
     Q_INVOKABLE void requestPairWithCode(const QString &address, const QString &code);
+    Q_INVOKABLE void requestPairWithDiscovered(const QString &bridgeID, const QString &code);
     // "" chooses this computer.
     Q_INVOKABLE void choose(const QString &bridgeID);
     Q_INVOKABLE void remove(const QString &bridgeID);
@@ -80,11 +106,14 @@ Q_SIGNALS:
     void selectedBridgeChanged();
     void busyChanged();
     void messageChanged();
+    void discoveryChanged();
     // The bridge in use changed (chosen, removed, or re-paired with new credentials).
     void bridgeChosen();
 
 private:
     QCoro::Task<bool> keep(DesktopBridgeCandidate candidate);
+    // Runs one pairing (busy, messages, keeping what it gives) unless one is running.
+    QCoro::Task<bool> pair(QString progress, std::function<QCoro::Task<DesktopBridgeCandidate>()> redeem);
     void setBusy(bool busy);
     void setMessages(QString error, QString status);
 
@@ -95,6 +124,8 @@ private:
     bool m_busy = false;
     QString m_errorText;
     QString m_statusText;
+    std::unique_ptr<BridgeDiscovery> m_discovery; // while browsing
+    QList<BridgeDiscoveryFound> m_discovered;
 };
 
 } // namespace rirudez

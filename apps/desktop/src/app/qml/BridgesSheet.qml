@@ -6,12 +6,23 @@ import Rirudez.Desktop
 import Rirudez.BridgeKit.Scanner
 
 // The Bridges sheet, opened from the rail's Bridge pill: the bridge on this computer, the paired bridges
-// (use, remove), and pairing a new one by link, QR code (camera or image) or pairing code. Everything it
-// does goes through `bridges` (DesktopBridgesController); it only binds and forwards.
+// (use, remove), and pairing a new one by link, QR code (camera or image), a bridge seen on the local network
+// and its code, or an address and code. Everything it does goes through `bridges` (DesktopBridgesController);
+// it only binds and forwards. The network is browsed while the sheet is open.
 Popup {
     id: sheet
     property QtObject bridges
     readonly property bool scanning: scannerLoader.active
+    // The id of the bridge on the network picked for pairing ("" for none); pickedBridge is its row of
+    // bridges.discoveredBridges while it is listed, undefined otherwise.
+    property string pickedBridgeID: ""
+    readonly property var pickedBridge: {
+        const rows = bridges ? bridges.discoveredBridges : []
+        for (let i = 0; i < rows.length; ++i)
+            if (rows[i].id === pickedBridgeID)
+                return rows[i]
+        return undefined
+    }
 
     objectName: "bridgesSheet"
     modal: true
@@ -22,10 +33,17 @@ Popup {
     width: Math.min(640, (parent ? parent.width : 640) - 48)
     height: Math.min(content.implicitHeight + 2 * padding, (parent ? parent.height : 720) - 48)
     closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
+    onOpened: {
+        if (bridges)
+            bridges.startDiscovery()
+    }
     onClosed: {
         scannerLoader.active = false
-        if (bridges)
+        pickedBridgeID = ""
+        if (bridges) {
+            bridges.stopDiscovery()
             bridges.clearMessages()
+        }
     }
 
     background: Rectangle {
@@ -117,7 +135,7 @@ Popup {
             SectionTitle { text: "Pair a bridge" }
             Text {
                 Layout.fillWidth: true
-                text: "Paste the pair link the bridge shows, scan or open its QR code, or type its address and pairing code."
+                text: "Paste the pair link the bridge shows, scan or open its QR code, pick it on this network, or type its address and pairing code."
                 color: HarnessPalette.muted
                 wrapMode: Text.Wrap
             }
@@ -168,6 +186,85 @@ Popup {
                     }
                 }
             }
+            Text { text: "On this network"; color: HarnessPalette.ink; font.weight: Font.DemiBold }
+            Text {
+                objectName: "discoveryText"
+                Layout.fillWidth: true
+                visible: text.length > 0
+                text: sheet.bridges ? sheet.bridges.discoveryText : ""
+                color: HarnessPalette.muted
+                font.pixelSize: 12
+                wrapMode: Text.Wrap
+            }
+            Repeater {
+                objectName: "discoveredBridgeRows"
+                model: sheet.bridges ? sheet.bridges.discoveredBridges : []
+                delegate: Rectangle {
+                    id: found
+                    required property var modelData
+                    readonly property bool picked: sheet.pickedBridgeID === modelData.id
+                    objectName: "discoveredBridgeRow"
+                    Layout.fillWidth: true
+                    implicitHeight: 40
+                    radius: 8
+                    color: picked ? Qt.rgba(0, 0, 0, 0.08) : foundArea.containsMouse ? Qt.rgba(0, 0, 0, 0.04) : Qt.rgba(0, 0, 0, 0.02)
+                    border.color: picked ? HarnessPalette.teal : "transparent"
+                    RowLayout {
+                        anchors.fill: parent
+                        anchors.leftMargin: 12
+                        anchors.rightMargin: 12
+                        spacing: 8
+                        Text { objectName: "discoveredBridgeName"; text: found.modelData.name; color: HarnessPalette.ink; font.weight: Font.DemiBold; elide: Text.ElideRight; Layout.fillWidth: true }
+                        Text {
+                            objectName: "discoveredBridgeDetail"
+                            text: (found.modelData.fingerprint !== "" ? "Fingerprint " + found.modelData.fingerprint : "No fingerprint announced")
+                                  + (found.modelData.paired ? "  ·  paired" : "")
+                            color: HarnessPalette.muted
+                            font.pixelSize: 12
+                        }
+                    }
+                    MouseArea {
+                        id: foundArea
+                        anchors.fill: parent
+                        hoverEnabled: true
+                        cursorShape: Qt.PointingHandCursor
+                        onClicked: {
+                            sheet.pickedBridgeID = found.modelData.id
+                            discoveredCodeField.forceActiveFocus()
+                        }
+                    }
+                }
+            }
+            RowLayout {
+                Layout.fillWidth: true
+                visible: sheet.pickedBridge !== undefined
+                Text {
+                    Layout.fillWidth: true
+                    text: sheet.pickedBridge ? "Code shown by “" + sheet.pickedBridge.name + "”" : ""
+                    color: HarnessPalette.muted
+                    elide: Text.ElideRight
+                }
+                TextField {
+                    id: discoveredCodeField
+                    objectName: "discoveredCodeField"
+                    Layout.preferredWidth: 130
+                    placeholderText: "Code"
+                    inputMethodHints: Qt.ImhDigitsOnly
+                    onAccepted: if (pairDiscovered.enabled) pairDiscovered.clicked()
+                }
+                Button {
+                    id: pairDiscovered
+                    objectName: "pairDiscoveredButton"
+                    text: "Pair"
+                    enabled: sheet.bridges && !sheet.bridges.busy && sheet.pickedBridge !== undefined && discoveredCodeField.text.length > 0
+                    onClicked: {
+                        sheet.bridges.requestPairWithDiscovered(sheet.pickedBridgeID, discoveredCodeField.text)
+                        discoveredCodeField.clear()
+                    }
+                }
+            }
+
+            Text { text: "By address"; color: HarnessPalette.ink; font.weight: Font.DemiBold }
             RowLayout {
                 Layout.fillWidth: true
                 TextField {

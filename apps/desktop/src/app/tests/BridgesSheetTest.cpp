@@ -1,7 +1,8 @@
 // The Bridges sheet offscreen over the conversation screen: opened from the rail's Bridge pill, this
 // computer in use by default, pairing a bridge by its pair link (our bridge in-process plays the bridge on
 // another machine), the pill then naming it, a link that does not parse said in words, going back to this
-// computer, no token anywhere on screen, and a screenshot of the sheet (docs/).
+// computer, no token anywhere on screen; pairing a bridge picked in the network list by its code; and a
+// screenshot of the sheet (docs/).
 
 #include "QuickTestSupport.h"
 
@@ -51,6 +52,8 @@ QStringList shownTexts(QQuickItem *item) {
 class BridgesSheetTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // No DNS-SD service is reachable from here: the network list shows only what a test gives it.
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + data.filePath(u"no-bus"_s).toUtf8());
         local = std::make_unique<InProcessBridge>();
         remote = std::make_unique<InProcessBridge>();
         ASSERT_TRUE(local->isRunning() && remote->isRunning());
@@ -146,7 +149,7 @@ TEST_F(BridgesSheetTest, PairByLinkFromThePillAndGoBack) {
     const QString dir =
         qEnvironmentVariable("RIRUDEZ_SCREENSHOT_DIR", QDir::currentPath() + u"/screenshots"_s);
     QDir().mkpath(dir);
-    EXPECT_TRUE(screen->grab(dir + u"/bridges-sheet.png"_s));
+    EXPECT_TRUE(screen->grab(dir + u"/bridges-sheet-link.png"_s));
 
     // Back to this computer.
     ASSERT_TRUE(
@@ -161,6 +164,52 @@ TEST_F(BridgesSheetTest, PairByLinkFromThePillAndGoBack) {
     EXPECT_EQ(text(screen->find(u"bridgePill"_s)->findChild<QQuickItem *>(u"pillValue"_s)),
               bridges->selectedBridgeName());
     EXPECT_NE(bridges->selectedBridgeName(), u"Local"_s);
+}
+
+TEST_F(BridgesSheetTest, PairsABridgePickedOnTheNetworkByItsCode) {
+    ASSERT_TRUE(screen->click(u"bridgePillArea"_s));
+    ASSERT_TRUE(waitUntil([&] { return sheetOpen(); }));
+    // Nothing can be browsed here; the sheet says why.
+    ASSERT_TRUE(waitUntil([&] { return screen->isOnScreen(u"discoveryText"_s); }));
+    EXPECT_TRUE(text(screen->find(u"discoveryText"_s)).contains(u"avahi-daemon"_s));
+
+    // The list as discovery gives it: our other bridge (resolving to its loopback address) and one more.
+    const HostPortEndpoint at{remote->host(), int(remote->port())};
+    bridges->setDiscoveredBridges(
+        {BridgeDiscoveryFound{u"Build box"_s, u"Build box"_s, remote->fingerprint(), at},
+         BridgeDiscoveryFound{u"Studio"_s, u"Studio"_s, std::nullopt, at}});
+    ASSERT_TRUE(waitUntil([&] { return screen->findAll(u"discoveredBridgeRow"_s).size() == 2; }));
+    screen->settle();
+    EXPECT_FALSE(screen->isOnScreen(u"discoveryText"_s));
+    EXPECT_FALSE(screen->isOnScreen(u"discoveredCodeField"_s)); // nothing picked yet
+
+    ASSERT_TRUE(screen->click(screen->findAll(u"discoveredBridgeRow"_s).constFirst()));
+    ASSERT_TRUE(waitUntil([&] { return screen->isOnScreen(u"discoveredCodeField"_s); }));
+    // The code field has the focus: typing and Enter pair.
+    screen->type(remote->issuePairingCode());
+    QTest::keyClick(screen->window(), Qt::Key_Return);
+    ASSERT_TRUE(waitUntil([&] { return screen->findAll(u"pairedBridgeRow"_s).size() == 1; }, 10s))
+        << bridges->errorText().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return !bridges->isBusy(); }));
+    screen->settle();
+    EXPECT_EQ(bridges->selectedBridgeID(), bridges->store()->bridges().constFirst().id);
+    EXPECT_EQ(bridges->store()->bridges().constFirst().fingerprint, remote->fingerprint());
+    const QList<QQuickItem *> rows = screen->findAll(u"discoveredBridgeRow"_s);
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_TRUE(text(rows[0]->findChild<QQuickItem *>(u"discoveredBridgeDetail"_s)).contains(u"paired"_s));
+    EXPECT_TRUE(text(rows[1]->findChild<QQuickItem *>(u"discoveredBridgeDetail"_s))
+                    .contains(u"No fingerprint announced"_s));
+    expectNoTokenOnScreen();
+
+    const QString dir =
+        qEnvironmentVariable("RIRUDEZ_SCREENSHOT_DIR", QDir::currentPath() + u"/screenshots"_s);
+    QDir().mkpath(dir);
+    EXPECT_TRUE(screen->grab(dir + u"/bridges-sheet.png"_s));
+
+    // Closing the sheet stops browsing and empties the list.
+    QTest::keyClick(screen->window(), Qt::Key_Escape);
+    ASSERT_TRUE(waitUntil([&] { return !sheetOpen(); }));
+    EXPECT_TRUE(bridges->discoveredBridges().isEmpty());
 }
 
 TEST_F(BridgesSheetTest, WholeTurnThroughThePairedBridge) {
@@ -188,9 +237,19 @@ TEST_F(BridgesSheetTest, WholeTurnThroughThePairedBridge) {
     EXPECT_TRUE(answered);
     EXPECT_EQ(local->counters().framesReceived, localFrames); // nothing went to this computer's bridge
 
-    // Back to this computer: the view model reconnects there.
+    const std::optional<QString> remoteSession = vm->selectedThread()->bridgeSessionID;
+    ASSERT_TRUE(remoteSession);
+
+    // Back to this computer: the paired bridge's threads leave the screen at once, and the view model
+    // reconnects here.
     bridges->choose(QString());
+    for (const DesktopCodingThread &thread : vm->threads())
+        EXPECT_NE(thread.bridgeSessionID, remoteSession);
+    EXPECT_EQ(vm->threads().size(), 1);
     ASSERT_TRUE(waitUntil([&] { return local->counters().authenticatedSockets >= 2; }, 10s));
+    ASSERT_TRUE(waitUntil([&] { return vm->selectedProjectID() == local->demoProjectID(); }, 10s));
+    for (const DesktopCodingThread &thread : vm->threads())
+        EXPECT_NE(thread.bridgeSessionID, remoteSession);
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // Pairing with a bridge on "another machine" end to end, against our bridge running in-process on an
 // ephemeral port: by link, by an image of its QR code and by pairing code; the words for each failure; a
 // bridge whose certificate changed after pairing receives not one application byte; the token appears in
-// no error or status text.
+// no error or status text and in no log line.
 
 #include "DesktopBridgesController.h"
 #include "DesktopBridgePairing.h"
@@ -39,15 +39,37 @@ void ensureGuiApplication() {
     new QGuiApplication(argc, argv);
 }
 
+// Every log line of the test process (ours, the bridge's, Qt's), kept for the token check.
+QStringList &logLines() {
+    static QStringList lines;
+    return lines;
+}
+
+void keepLogLine(QtMsgType, const QMessageLogContext &, const QString &line) {
+    logLines().append(line);
+}
+
 class DesktopBridgesControllerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ensureGuiApplication();
+        logLines().clear();
+        m_previousHandler = qInstallMessageHandler(keepLogLine);
         bridge = std::make_unique<InProcessBridge>();
         ASSERT_TRUE(bridge->isRunning());
+        m_token = bridge->token();
         store = std::make_shared<DesktopPairedBridgeStore>(data.path());
         vault = std::make_shared<DesktopBridgeTokenVault>(data.path(), u"org.rirudez.Desktop.test"_s, false);
         controller = std::make_unique<DesktopBridgesController>(u"127.0.0.1:8800"_s, store, vault);
+    }
+
+    void TearDown() override {
+        controller.reset();
+        bridge.reset();
+        qInstallMessageHandler(m_previousHandler);
+        // Nothing ever logged the token.
+        for (const QString &line : std::as_const(logLines()))
+            EXPECT_FALSE(!m_token.isEmpty() && line.contains(m_token)) << line.toStdString();
     }
 
     // Every text the sheet could show.
@@ -76,6 +98,8 @@ protected:
     std::shared_ptr<DesktopPairedBridgeStore> store;
     std::shared_ptr<DesktopBridgeTokenVault> vault;
     std::unique_ptr<DesktopBridgesController> controller;
+    QtMessageHandler m_previousHandler = nullptr;
+    QString m_token;
 };
 
 TEST_F(DesktopBridgesControllerTest, PairsByLink) {
@@ -198,6 +222,84 @@ TEST_F(DesktopBridgesControllerTest, ChangedCertificateReceivesNoApplicationByte
     EXPECT_FALSE(words.contains(stale.token));
     EXPECT_EQ(bridge->counters().applicationBytes, 0u);
     EXPECT_EQ(bridge->counters().authenticatedSockets, 0u);
+}
+
+TEST_F(DesktopBridgesControllerTest, WithoutADnsSdServiceTheNetworkListSaysWhy) {
+    // No avahi-daemon to reach: the system bus is a socket that does not exist.
+    const QByteArray saved = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + data.filePath(u"no-bus"_s).toUtf8());
+    controller->startDiscovery();
+    if (saved.isNull())
+        qunsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    else
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", saved);
+    EXPECT_TRUE(controller->discoveryText().contains(u"avahi-daemon"_s))
+        << controller->discoveryText().toStdString();
+    EXPECT_TRUE(controller->discoveredBridges().isEmpty());
+    controller->stopDiscovery();
+    EXPECT_EQ(controller->discoveryText(), QString());
+}
+
+// The network list and pairing with a bridge picked in it, without DNS-SD: the rows are given as discovery
+// would give them, each at an address that resolves to itself (our bridge on loopback).
+TEST_F(DesktopBridgesControllerTest, PicksADiscoveredBridgeAndTypesItsCode) {
+    const auto found = [&](const QString &id, std::optional<QString> fingerprint) {
+        return BridgeDiscoveryFound{id, id, std::move(fingerprint),
+                                    HostPortEndpoint{bridge->host(), int(bridge->port())}};
+    };
+    const QString right = bridge->fingerprint();
+    const QString wrong = QString(right.left(63) + (right.endsWith(u'0') ? u'1' : u'0'));
+    QSignalSpy changed(controller.get(), &DesktopBridgesController::discoveryChanged);
+    controller->setDiscoveredBridges(
+        {found(u"Desk"_s, right), found(u"Impostor"_s, wrong), found(u"Quiet"_s, std::nullopt)});
+    EXPECT_EQ(changed.size(), 1);
+    const auto rows = [&] { return controller->discoveredBridges(); };
+    ASSERT_EQ(rows().size(), 3);
+    EXPECT_EQ(rows()[0].toMap().value(u"fingerprint"_s).toString(), right.left(8) + u"…"_s + right.right(8));
+    EXPECT_EQ(rows()[2].toMap().value(u"fingerprint"_s).toString(), QString());
+    EXPECT_FALSE(rows()[0].toMap().value(u"paired"_s).toBool());
+    EXPECT_EQ(controller->discoveryText(), QString()); // not browsing: nothing to say
+
+    struct Case {
+        QString id;
+        QString code; // "issue" asks the bridge for a fresh one
+        QStringList words;
+        bool sendsCode; // whether the code reaches the bridge
+    };
+    const QList<Case> failures{
+        {u"Gone"_s, u"issue"_s, {u"no longer seen"_s}, false},
+        {u"Desk"_s, u" - "_s, {u"Type the numeric code"_s}, false},
+        {u"Desk"_s, u"000000"_s, {u"not the one the bridge shows"_s, u"attempts left"_s}, true},
+        // The impostor's pin lets nothing through.
+        {u"Impostor"_s, u"issue"_s, {u"different certificate"_s, wrong, right}, false},
+    };
+    for (const Case &c : failures) {
+        SCOPED_TRACE(c.id.toStdString() + " " + c.code.toStdString());
+        const QString code = c.code == u"issue"_s ? bridge->issuePairingCode() : c.code;
+        const auto bytesBefore = bridge->counters().applicationBytes;
+        EXPECT_EQ(runTask(controller->pairWithDiscovered(c.id, code), 20s), false);
+        for (const QString &word : c.words)
+            EXPECT_TRUE(controller->errorText().contains(word)) << controller->errorText().toStdString();
+        EXPECT_EQ(bridge->counters().applicationBytes > bytesBefore, c.sendsCode);
+        EXPECT_FALSE(controller->isBusy());
+        expectNoTokenShown();
+    }
+    EXPECT_TRUE(store->bridges().isEmpty());
+
+    // The advertised fingerprint pins the pairing; one that advertised none is trusted on first use.
+    for (const QString &id : {u"Desk"_s, u"Quiet"_s}) {
+        SCOPED_TRACE(id.toStdString());
+        QSignalSpy chosen(controller.get(), &DesktopBridgesController::bridgeChosen);
+        EXPECT_EQ(runTask(controller->pairWithDiscovered(id, bridge->issuePairingCode())), true)
+            << controller->errorText().toStdString();
+        expectPairedWithBridge();
+        EXPECT_EQ(chosen.size(), 1);
+        EXPECT_EQ(store->bridges()[0].host, bridge->host());
+        EXPECT_EQ(store->bridges()[0].port, int(bridge->port()));
+    }
+    // Now that it is paired, its row says so (same fingerprint); the impostor's does not.
+    EXPECT_TRUE(rows()[0].toMap().value(u"paired"_s).toBool());
+    EXPECT_FALSE(rows()[1].toMap().value(u"paired"_s).toBool());
 }
 
 } // namespace
