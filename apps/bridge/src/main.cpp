@@ -4,61 +4,22 @@
 #include "TerminalQr.h"
 
 #include "rirudez/bridgekit/Pairing.h"
+#include "rirudez/serviceprocess/ServiceProcess.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <QNetworkInterface>
-#include <QSocketNotifier>
 #include <QTextStream>
 
-#include <csignal>
 #include <cstdio>
 #include <memory>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace rirudez;
 using namespace rirudez::server;
+using namespace rirudez::serviceprocess;
 using namespace Qt::StringLiterals;
-
-namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
-}
-
-// Quits the event loop on SIGINT and SIGTERM, so running turns are recorded as cancelled on the way out.
-void quitOnSignals(QCoreApplication &app) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
-        return;
-    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
-        char byte;
-        [[maybe_unused]] const auto got = ::read(signalPipe[0], &byte, 1);
-        app.quit();
-    });
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
-}
-
-// The address a phone or tablet can reach when the bridge listens on every interface.
-QString reachableHost(const QHostAddress &listening) {
-    if (listening != QHostAddress::Any && listening != QHostAddress::AnyIPv4 &&
-        listening != QHostAddress::AnyIPv6)
-        return listening.toString();
-    for (const QHostAddress &address : QNetworkInterface::allAddresses())
-        if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
-            return address.toString();
-    return u"127.0.0.1"_s;
-}
-
-} // namespace
 
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
@@ -230,7 +191,7 @@ int main(int argc, char **argv) {
         advertiser = std::make_unique<BridgeAdvertiser>(BridgeAdvertiser::Service{
             server.name(), server.port(), server.state().fingerprint(), options.host});
 
-    quitOnSignals(app);
+    quitOnSignals(app); // so running turns are recorded as cancelled on the way out
     const int status = app.exec();
     advertiser.reset();
     server.stop();
