@@ -300,9 +300,7 @@ void ClaudeTurn::onResult(const Json &line) {
 
 void ClaudeTurn::onEndedEarly(int exitCode) {
     failWith(ErrorCode::agentFailed,
-             u"claude stopped before it finished the turn (%1). The bridge's log has its messages; running "
-             u"`claude -p hello` in a terminal shows whether it works."_s.arg(
-                 exitCode < 0 ? u"it crashed"_s : u"exit code %1"_s.arg(exitCode)));
+             endedEarlyMessage(u"claude"_s, exitCode, u"claude -p hello"_s, u"it works"_s));
 }
 
 } // namespace rirudez::server

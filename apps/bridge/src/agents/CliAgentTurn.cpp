@@ -231,6 +231,17 @@ void CliAgentTurn::onStandardError() {
     }
 }
 
+QString CliAgentTurn::exitDescription(int exitCode) {
+    return exitCode < 0 ? u"it crashed"_s : u"exit code %1"_s.arg(exitCode);
+}
+
+QString CliAgentTurn::endedEarlyMessage(const QString &program, int exitCode, const QString &check,
+                                        const QString &shows) {
+    return u"%1 stopped before it finished the turn (%2). The bridge's log has its messages; running `%3` in "
+           u"a "
+           u"terminal shows whether %4."_s.arg(program, exitDescription(exitCode), check, shows);
+}
+
 void CliAgentTurn::onProcessFinished(int exitCode, QProcess::ExitStatus status) {
     onReadyRead();
     onStandardError();
@@ -243,7 +254,7 @@ void CliAgentTurn::onProcessFinished(int exitCode, QProcess::ExitStatus status) 
             failWith(
                 ErrorCode::agentFailed,
                 u"%1 stopped in the middle of writing an event (%2). Try again; the bridge's log has its "
-                u"messages."_s.arg(agentName(), code < 0 ? u"it crashed"_s : u"exit code %1"_s.arg(code)));
+                u"messages."_s.arg(agentName(), exitDescription(code)));
         } else {
             onEndedEarly(code);
         }

@@ -92,6 +92,13 @@ protected:
     // A file the agent wrote: reported as created_file when it lies inside the project folder.
     void reportWrittenFile(const QString &path);
 
+    // "exit code N", or "it crashed" for -1.
+    static QString exitDescription(int exitCode);
+    // For onEndedEarly(): "<program> stopped before it finished the turn (<how>). The bridge's log has its
+    // messages; running `<check>` in a terminal shows whether <shows>."
+    static QString endedEarlyMessage(const QString &program, int exitCode, const QString &check,
+                                     const QString &shows);
+
     int m_files = 0;
 
 private:

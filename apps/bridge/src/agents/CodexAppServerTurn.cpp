@@ -236,9 +236,9 @@ void CodexAppServerTurn::onItem(const Json &item, bool completed) {
             emitText(id, message);
         if (!message.isEmpty())
             m_lastMessage = message; // the whole message is authoritative
-    } else if (kind == u"commandExecution" && !completed) {
-        emitEvent(RepoSessionEvent{
-            RepoSessionEvent::ToolUse{u"Shell: %1"_s.arg(shortened(text(item, "command")))}});
+    } else if (const auto label = CodexTurn::toolUseLabel(kind, item)) {
+        if (!completed)
+            emitEvent(RepoSessionEvent{RepoSessionEvent::ToolUse{*label}});
     } else if (kind == u"fileChange") {
         const auto changes = item.find("changes");
         if (changes == item.end() || !changes->is_array())
@@ -265,12 +265,6 @@ void CodexAppServerTurn::onItem(const Json &item, bool completed) {
                                       : QString();
             reportWrittenFile(moved.isEmpty() ? text(change, "path") : moved);
         }
-    } else if (kind == u"mcpToolCall" && !completed) {
-        emitEvent(RepoSessionEvent{
-            RepoSessionEvent::ToolUse{u"%1.%2"_s.arg(text(item, "server"), text(item, "tool"))}});
-    } else if (kind == u"webSearch" && !completed) {
-        emitEvent(RepoSessionEvent{
-            RepoSessionEvent::ToolUse{u"WebSearch \"%1\""_s.arg(shortened(text(item, "query"), 80))}});
     }
 }
 
@@ -298,11 +292,8 @@ void CodexAppServerTurn::onTurnCompleted(const Json &turn) {
         return completeWith(m_lastMessage, m_usageSeen ? std::optional<TokenUsage>(m_usage) : std::nullopt);
     if (status == u"interrupted")
         return failWith(ErrorCode::agentFailed, u"codex stopped the turn before it finished."_s);
-    QString message = text(object(turn, "error"), "message");
-    if (message.isEmpty())
-        message = m_lastError;
     failWith(ErrorCode::agentFailed,
-             message.isEmpty() ? u"codex: the turn failed."_s : u"codex: %1"_s.arg(message));
+             CodexTurn::failureMessage(text(object(turn, "error"), "message"), m_lastError));
 }
 
 void CodexAppServerTurn::onServerRequest(const Json &id, const QString &method, const Json &params) {
@@ -362,10 +353,8 @@ bool CodexAppServerTurn::interrupt() {
 void CodexAppServerTurn::onEndedEarly(int exitCode) {
     if (!m_lastError.isEmpty())
         return failWith(ErrorCode::agentFailed, u"codex: %1"_s.arg(m_lastError));
-    failWith(ErrorCode::agentFailed,
-             u"codex app-server stopped before it finished the turn (%1). The bridge's log has its "
-             u"messages; running `codex exec hello` in a terminal shows whether codex works (and whether "
-             u"it is signed in)."_s.arg(exitCode < 0 ? u"it crashed"_s : u"exit code %1"_s.arg(exitCode)));
+    failWith(ErrorCode::agentFailed, endedEarlyMessage(u"codex app-server"_s, exitCode, u"codex exec hello"_s,
+                                                       u"codex works (and whether it is signed in)"_s));
 }
 
 } // namespace rirudez::server

@@ -25,6 +25,22 @@ bool CodexTurn::wouldAsk(const AgentTurnRequest &request) {
     return request.access != RepoAccessMode::edit || request.permissionMode == AgentPermissionMode::ask;
 }
 
+QString CodexTurn::failureMessage(const QString &reported, const QString &lastError) {
+    const QString message = reported.isEmpty() ? lastError : reported;
+    return message.isEmpty() ? u"codex: the turn failed."_s : u"codex: %1"_s.arg(message);
+}
+
+std::optional<QString> CodexTurn::toolUseLabel(const QString &kind, const Json &item) {
+    const QString folded = kind.toLower().remove(u'_');
+    if (folded == u"commandexecution")
+        return u"Shell: %1"_s.arg(shortened(text(item, "command")));
+    if (folded == u"mcptoolcall")
+        return u"%1.%2"_s.arg(text(item, "server"), text(item, "tool"));
+    if (folded == u"websearch")
+        return u"WebSearch \"%1\""_s.arg(shortened(text(item, "query"), 80));
+    return std::nullopt;
+}
+
 QString CodexTurn::sandbox(const AgentTurnRequest &request) {
     if (request.access == RepoAccessMode::watch || request.permissionMode == AgentPermissionMode::readOnly ||
         wouldAsk(request))
@@ -117,11 +133,9 @@ void CodexTurn::onLine(const Json &line) {
         completeWith(m_lastMessage, usage);
     } else if (type == u"turn.failed") {
         const auto error = line.find("error");
-        QString message = error != line.end() && error->is_object() ? text(*error, "message") : QString();
-        if (message.isEmpty())
-            message = m_lastError;
-        failWith(ErrorCode::agentFailed,
-                 message.isEmpty() ? u"codex: the turn failed."_s : u"codex: %1"_s.arg(message));
+        const QString message =
+            error != line.end() && error->is_object() ? text(*error, "message") : QString();
+        failWith(ErrorCode::agentFailed, failureMessage(message, m_lastError));
     } else if (type == u"error") {
         // Often a retry notice; fatal only when the run ends without a turn event.
         m_lastError = text(line, "message");
@@ -139,9 +153,9 @@ void CodexTurn::onItem(const Json &item, bool completed) {
         emitEvent(
             RepoSessionEvent{RepoSessionEvent::AssistantText{m_textEmitted ? u"\n\n"_s + message : message}});
         m_textEmitted = true;
-    } else if (kind == u"command_execution" && !completed) {
-        emitEvent(RepoSessionEvent{
-            RepoSessionEvent::ToolUse{u"Shell: %1"_s.arg(shortened(text(item, "command")))}});
+    } else if (const auto label = toolUseLabel(kind, item)) {
+        if (!completed)
+            emitEvent(RepoSessionEvent{RepoSessionEvent::ToolUse{*label}});
     } else if (kind == u"file_change" && completed) {
         const auto changes = item.find("changes");
         if (changes == item.end() || !changes->is_array())
@@ -157,12 +171,6 @@ void CodexTurn::onItem(const Json &item, bool completed) {
         for (const Json &change : *changes)
             if (change.is_object() && text(change, "kind") != u"delete")
                 reportWrittenFile(text(change, "path"));
-    } else if (kind == u"mcp_tool_call" && !completed) {
-        emitEvent(RepoSessionEvent{
-            RepoSessionEvent::ToolUse{u"%1.%2"_s.arg(text(item, "server"), text(item, "tool"))}});
-    } else if (kind == u"web_search" && !completed) {
-        emitEvent(RepoSessionEvent{
-            RepoSessionEvent::ToolUse{u"WebSearch \"%1\""_s.arg(shortened(text(item, "query"), 80))}});
     } else if (kind == u"error" && completed) {
         qCInfo(lcAgents).noquote() << "codex reported:" << text(item, "message");
     }
@@ -175,10 +183,8 @@ void CodexTurn::respondToApproval(const PendingApproval &, RepoApprovalDecision)
 void CodexTurn::onEndedEarly(int exitCode) {
     if (!m_lastError.isEmpty())
         return failWith(ErrorCode::agentFailed, u"codex: %1"_s.arg(m_lastError));
-    failWith(ErrorCode::agentFailed,
-             u"codex stopped before it finished the turn (%1). The bridge's log has its messages; running "
-             u"`codex exec hello` in a terminal shows whether it works (and whether it is signed in)."_s.arg(
-                 exitCode < 0 ? u"it crashed"_s : u"exit code %1"_s.arg(exitCode)));
+    failWith(ErrorCode::agentFailed, endedEarlyMessage(u"codex"_s, exitCode, u"codex exec hello"_s,
+                                                       u"it works (and whether it is signed in)"_s));
 }
 
 } // namespace rirudez::server

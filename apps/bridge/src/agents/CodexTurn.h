@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <optional>
 
 namespace rirudez::server {
 
@@ -33,6 +34,12 @@ public:
     static bool wouldAsk(const AgentTurnRequest &request);
     // codex's name for a thinking effort.
     static QString effort(ThinkingEffort effort);
+    // The error of a failed turn: codex's own message, else the last error it reported before.
+    static QString failureMessage(const QString &reported, const QString &lastError);
+    // The label of an item that is a tool use without a file change: a command, an MCP tool call or a web
+    // search; nothing for other kinds. codex exec names the kinds in snake_case (`command_execution`), the
+    // app server in camelCase (`commandExecution`); both are taken.
+    static std::optional<QString> toolUseLabel(const QString &kind, const nlohmann::json &item);
 
 protected:
     void onStarted() override;
