@@ -2,6 +2,7 @@
 // What the end-to-end tests of the claude and codex agents share: fake programs that replay transcripts
 // and record how they ran, and a pinned TLS client with one subscribed session.
 #include "InProcessBridge.h"
+#include "RepoEvents.h"
 #include "TestWebSocket.h"
 #include "agents/CliAgentTurn.h"
 
@@ -21,26 +22,9 @@ using E = RepoSessionEvent;
 
 inline constexpr auto deadline = std::chrono::seconds(10);
 
-inline bool isTerminal(const RepoSessionEvent &event) {
-    const auto *status = event.as<E::Status>();
-    return status && (status->state == TurnState::done || status->state == TurnState::cancelled);
-}
-
-template <typename Case>
-inline QList<Case> eventsOf(const QList<BridgeMessage::RepoEvent> &events) {
-    QList<Case> found;
-    for (const auto &frame : events)
-        if (const auto *event = std::get_if<Case>(&frame.event.value))
-            found.append(*event);
-    return found;
-}
-
-inline QString joinedText(const QList<BridgeMessage::RepoEvent> &events) {
-    QString text;
-    for (const auto &chunk : eventsOf<E::AssistantText>(events))
-        text += chunk.text;
-    return text;
-}
+using testing::eventsOf;
+using testing::isTerminal;
+using testing::joinedText;
 
 inline QByteArray readAll(const QString &path) {
     QFile file(path);

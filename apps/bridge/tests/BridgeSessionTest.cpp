@@ -1,6 +1,7 @@
 // Repo sessions end to end through a pinned TLS WebSocket: the life cycle of a turn, replay with the
 // original sequences, approvals, cancel, several clients, a restart, and bad input.
 #include "InProcessBridge.h"
+#include "RepoEvents.h"
 #include "SessionStore.h"
 #include "TestWebSocket.h"
 
@@ -15,43 +16,6 @@ using namespace Qt::StringLiterals;
 using E = RepoSessionEvent;
 
 namespace {
-
-bool isTerminal(const RepoSessionEvent &event) {
-    const auto *status = event.as<E::Status>();
-    return status && (status->state == TurnState::done || status->state == TurnState::cancelled);
-}
-
-template <typename Case>
-QList<Case> eventsOf(const QList<BridgeMessage::RepoEvent> &events) {
-    QList<Case> found;
-    for (const auto &frame : events)
-        if (const auto *event = std::get_if<Case>(&frame.event.value))
-            found.append(*event);
-    return found;
-}
-
-QString joinedText(const QList<BridgeMessage::RepoEvent> &events) {
-    QString text;
-    for (const auto &chunk : eventsOf<E::AssistantText>(events))
-        text += chunk.text;
-    return text;
-}
-
-// Whether a tool whose name starts with one of `prefixes` (a shell command, a file write) was used.
-bool usedTool(const QList<BridgeMessage::RepoEvent> &events, const QStringList &prefixes) {
-    for (const auto &tool : eventsOf<E::ToolUse>(events))
-        for (const QString &prefix : prefixes)
-            if (tool.name.startsWith(prefix))
-                return true;
-    return false;
-}
-
-QList<std::uint64_t> sequences(const QList<BridgeMessage::RepoEvent> &events) {
-    QList<std::uint64_t> list;
-    for (const auto &frame : events)
-        list.append(frame.sequence);
-    return list;
-}
 
 // One authenticated client with helpers for the frames a desktop sends.
 class Client {
