@@ -16,7 +16,7 @@ Rectangle {
 
     implicitHeight: 58
     radius: 10
-    color: inUse ? Qt.rgba(0, 0, 0, 0.06) : Qt.rgba(0, 0, 0, 0.025)
+    color: inUse ? HarnessPalette.shade : HarnessPalette.shadeRow
 
     RowLayout {
         anchors.fill: parent

@@ -50,7 +50,7 @@ Popup {
         objectName: "bridgesSheetPanel"
         radius: 14
         color: HarnessPalette.paper
-        border.color: Qt.rgba(0, 0, 0, 0.12)
+        border.color: HarnessPalette.shadeBorder
     }
 
     Flickable {
@@ -207,7 +207,7 @@ Popup {
                     Layout.fillWidth: true
                     implicitHeight: 40
                     radius: 8
-                    color: picked ? Qt.rgba(0, 0, 0, 0.08) : foundArea.containsMouse ? Qt.rgba(0, 0, 0, 0.04) : Qt.rgba(0, 0, 0, 0.02)
+                    color: picked ? HarnessPalette.shadePressed : foundArea.containsMouse ? HarnessPalette.shadeHover : HarnessPalette.shadeFaint
                     border.color: picked ? HarnessPalette.teal : "transparent"
                     RowLayout {
                         anchors.fill: parent

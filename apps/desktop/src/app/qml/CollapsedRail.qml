@@ -20,7 +20,7 @@ Rectangle {
         anchors.horizontalCenter: parent.horizontalCenter
         symbol: rail.symbol
         tint: rail.dark ? HarnessPalette.sidebarInk : HarnessPalette.ink
-        hoverColor: rail.dark ? HarnessPalette.sidebarSelected : Qt.rgba(0, 0, 0, 0.06)
+        hoverColor: rail.dark ? HarnessPalette.sidebarSelected : HarnessPalette.shade
         helpText: rail.title
         onClicked: rail.expand()
     }

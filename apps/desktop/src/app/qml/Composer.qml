@@ -53,7 +53,7 @@ Rectangle {
             height: editorBox.height + controls.height + 8
             radius: 14
             color: HarnessPalette.panelStrong
-            border.color: editor.activeFocus ? Qt.rgba(0.04, 0.34, 0.30, 0.55) : HarnessPalette.border
+            border.color: editor.activeFocus ? HarnessPalette.focusBorder : HarnessPalette.border
             border.width: 1
 
             ScrollView {
@@ -72,7 +72,7 @@ Rectangle {
                     placeholderTextColor: HarnessPalette.faint
                     wrapMode: TextEdit.Wrap
                     color: HarnessPalette.ink
-                    selectionColor: Qt.rgba(0.04, 0.34, 0.30, 0.25)
+                    selectionColor: HarnessPalette.selection
                     selectedTextColor: HarnessPalette.ink
                     font.pixelSize: 14
                     background: null
@@ -141,13 +141,13 @@ Rectangle {
                 Accessible.name: composer.sending ? "Stop" : "Send"
                 background: Rectangle {
                     radius: 16
-                    color: actionButton.enabled ? (composer.sending ? HarnessPalette.red : HarnessPalette.selected) : Qt.rgba(0, 0, 0, 0.15)
+                    color: actionButton.enabled ? (composer.sending ? HarnessPalette.red : HarnessPalette.selected) : HarnessPalette.shadeDisabled
                 }
                 contentItem: Item {
                     Symbol {
                         anchors.centerIn: parent
                         name: actionButton.symbolName
-                        color: "white"
+                        color: HarnessPalette.onDark
                         size: composer.sending ? 12 : 16
                     }
                 }

@@ -33,7 +33,7 @@ Rectangle {
     palette.button: HarnessPalette.panel
     palette.buttonText: HarnessPalette.ink
     palette.highlight: HarnessPalette.teal
-    palette.highlightedText: "white"
+    palette.highlightedText: HarnessPalette.onDark
 
     Component.onCompleted: screen.shown()
 

@@ -103,7 +103,7 @@ Item {
                 selectByKeyboard: true
                 persistentSelection: false
                 color: HarnessPalette.ink
-                selectionColor: Qt.rgba(0.04, 0.34, 0.30, 0.25)
+                selectionColor: HarnessPalette.selection
                 selectedTextColor: HarnessPalette.ink
                 font.pixelSize: 14
             }
@@ -116,7 +116,7 @@ Item {
                 readOnly: true
                 selectByMouse: true
                 color: HarnessPalette.muted
-                selectionColor: Qt.rgba(0.04, 0.34, 0.30, 0.25)
+                selectionColor: HarnessPalette.selection
                 font.pixelSize: 12
                 font.family: "monospace"
             }
@@ -132,7 +132,7 @@ Item {
                     icon.width: 14
                     icon.height: 14
                     palette.button: HarnessPalette.teal
-                    palette.buttonText: "white"
+                    palette.buttonText: HarnessPalette.onDark
                     onClicked: row.vm.requestRespondToApproval(row.approvalID, "approved")
                 }
                 Button {
@@ -148,8 +148,8 @@ Item {
                         implicitWidth: 90
                         implicitHeight: 34
                         radius: 6
-                        color: parent.down ? Qt.rgba(0.91, 0.19, 0.13, 0.12) : HarnessPalette.panelStrong
-                        border.color: Qt.rgba(0.91, 0.19, 0.13, 0.5)
+                        color: parent.down ? HarnessPalette.redPressed : HarnessPalette.panelStrong
+                        border.color: HarnessPalette.redBorder
                         border.width: 1
                     }
                     onClicked: row.vm.requestRespondToApproval(row.approvalID, "denied")

@@ -21,4 +21,26 @@ QtObject {
     readonly property color border: Qt.rgba(0, 0, 0, 0.22)
     // Tint of status, tool, command, file and assistant rows; also the accent of the composer.
     readonly property color teal: Qt.rgba(0.04, 0.34, 0.30, 1)
+    // Text and symbols drawn on a dark or tinted fill (selected chips, the send button, the approve button).
+    readonly property color onDark: "white"
+    readonly property color onDarkMuted: Qt.rgba(1, 1, 1, 0.7)
+    // Shades laid over the light panels: rows, hovers, pressed and disabled controls.
+    readonly property color shadeFaint: Qt.rgba(0, 0, 0, 0.02)
+    readonly property color shadeRow: Qt.rgba(0, 0, 0, 0.025)
+    readonly property color shadeHover: Qt.rgba(0, 0, 0, 0.04)
+    readonly property color shadeHoverStrong: Qt.rgba(0, 0, 0, 0.05)
+    readonly property color shade: Qt.rgba(0, 0, 0, 0.06)
+    readonly property color shadePressed: Qt.rgba(0, 0, 0, 0.08)
+    readonly property color shadeBorder: Qt.rgba(0, 0, 0, 0.12)
+    readonly property color shadeDisabled: Qt.rgba(0, 0, 0, 0.15)
+    readonly property color shadeOff: Qt.rgba(0, 0, 0, 0.18)
+    // Light shades laid over the dark rail and the inspector.
+    readonly property color sidebarHover: Qt.rgba(1, 1, 1, 0.06)
+    readonly property color optionHover: Qt.rgba(1, 1, 1, 0.45)
+    // Text selection and the focused editor's border, in the accent.
+    readonly property color selection: Qt.rgba(0.04, 0.34, 0.30, 0.25)
+    readonly property color focusBorder: Qt.rgba(0.04, 0.34, 0.30, 0.55)
+    // The Deny button's pressed fill and border.
+    readonly property color redPressed: Qt.rgba(0.91, 0.19, 0.13, 0.12)
+    readonly property color redBorder: Qt.rgba(0.91, 0.19, 0.13, 0.5)
 }

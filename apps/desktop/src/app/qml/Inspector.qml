@@ -131,7 +131,7 @@ Rectangle {
                             text: inspector.st ? inspector.st.thinkingLabel(modelData) : modelData
                             horizontalAlignment: Text.AlignHCenter
                             verticalAlignment: Text.AlignVCenter
-                            color: parent.isCurrent ? "white" : HarnessPalette.ink
+                            color: parent.isCurrent ? HarnessPalette.onDark : HarnessPalette.ink
                             font.pixelSize: 12
                         }
                         onClicked: inspector.vm.selectedThinking = modelData
@@ -162,14 +162,14 @@ Rectangle {
                         x: webSwitch.leftPadding
                         y: parent.height / 2 - height / 2
                         radius: 11
-                        color: webSwitch.checked ? HarnessPalette.teal : Qt.rgba(0, 0, 0, 0.18)
+                        color: webSwitch.checked ? HarnessPalette.teal : HarnessPalette.shadeOff
                         Rectangle {
                             x: webSwitch.checked ? parent.width - width - 2 : 2
                             y: 2
                             width: 18
                             height: 18
                             radius: 9
-                            color: "white"
+                            color: HarnessPalette.onDark
                             Behavior on x { NumberAnimation { duration: 120 } }
                         }
                     }

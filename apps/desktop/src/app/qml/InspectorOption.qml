@@ -17,7 +17,7 @@ AbstractButton {
 
     background: Rectangle {
         radius: 9
-        color: option.isCurrent ? HarnessPalette.panelStrong : (option.hovered ? Qt.rgba(1, 1, 1, 0.45) : "transparent")
+        color: option.isCurrent ? HarnessPalette.panelStrong : (option.hovered ? HarnessPalette.optionHover : "transparent")
         border.color: option.isCurrent ? HarnessPalette.border : "transparent"
         border.width: 1
     }

@@ -65,7 +65,7 @@ Rectangle {
                     Accessible.name: modelData.title
                     background: Rectangle {
                         radius: 9
-                        color: parent.isCurrent ? HarnessPalette.selected : (parent.hovered ? Qt.rgba(0, 0, 0, 0.05) : HarnessPalette.panelStrong)
+                        color: parent.isCurrent ? HarnessPalette.selected : (parent.hovered ? HarnessPalette.shadeHoverStrong : HarnessPalette.panelStrong)
                         border.color: HarnessPalette.border
                         border.width: parent.isCurrent ? 0 : 1
                     }
@@ -75,13 +75,13 @@ Rectangle {
                         spacing: 2
                         Text {
                             text: modelData.title
-                            color: parent.parent.isCurrent ? "white" : HarnessPalette.ink
+                            color: parent.parent.isCurrent ? HarnessPalette.onDark : HarnessPalette.ink
                             font.pixelSize: 13
                         }
                         Text {
                             visible: !!modelData.subtitle
                             text: modelData.subtitle || ""
-                            color: parent.parent.isCurrent ? Qt.rgba(1, 1, 1, 0.7) : HarnessPalette.muted
+                            color: parent.parent.isCurrent ? HarnessPalette.onDarkMuted : HarnessPalette.muted
                             font.pixelSize: 11
                         }
                     }

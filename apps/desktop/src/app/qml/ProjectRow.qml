@@ -22,7 +22,7 @@ AbstractButton {
 
     background: Rectangle {
         radius: 8
-        color: row.isSelected ? HarnessPalette.sidebarSelected : (row.hovered ? Qt.rgba(1, 1, 1, 0.06) : "transparent")
+        color: row.isSelected ? HarnessPalette.sidebarSelected : (row.hovered ? HarnessPalette.sidebarHover : "transparent")
     }
     contentItem: Item {
         Symbol {

@@ -8,9 +8,9 @@ AbstractButton {
     property string symbol
     property color tint: HarnessPalette.ink
     property int symbolSize: 16
-    property color hoverColor: Qt.rgba(0, 0, 0, 0.06)
+    property color hoverColor: HarnessPalette.shade
     property bool selected: false
-    property color selectedColor: Qt.rgba(0, 0, 0, 0.08)
+    property color selectedColor: HarnessPalette.shadePressed
     property string helpText
 
     implicitWidth: content.implicitWidth + 12
