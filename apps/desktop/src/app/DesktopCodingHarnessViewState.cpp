@@ -43,17 +43,17 @@ QStringList DesktopCodingHarnessViewState::transcriptEventIDList() const {
     return ids;
 }
 
-void DesktopCodingHarnessViewState::toggleComposerPicker(const QString &picker) {
-    if (picker != u"model"_s && picker != u"thinking"_s)
-        return;
-    m_composerPicker = m_composerPicker == picker ? QString() : picker;
+void DesktopCodingHarnessViewState::toggleComposerPicker(ComposerPicker picker) {
+    if (picker == ComposerPicker::none)
+        return closeComposerPicker();
+    m_composerPicker = m_composerPicker == picker ? ComposerPicker::none : picker;
     Q_EMIT composerPickerChanged();
 }
 
 void DesktopCodingHarnessViewState::closeComposerPicker() {
-    if (m_composerPicker.isEmpty())
+    if (m_composerPicker == ComposerPicker::none)
         return;
-    m_composerPicker.clear();
+    m_composerPicker = ComposerPicker::none;
     Q_EMIT composerPickerChanged();
 }
 

@@ -36,8 +36,8 @@ class DesktopCodingHarnessViewState : public QObject {
                    inspectorCollapsedChanged)
     Q_PROPERTY(
         bool didInitialBridgeRefresh READ didInitialBridgeRefresh NOTIFY didInitialBridgeRefreshChanged)
-    // "" (no picker open), "model" or "thinking".
-    Q_PROPERTY(QString composerPicker READ composerPicker NOTIFY composerPickerChanged)
+    // The composer's open picker, if any.
+    Q_PROPERTY(ComposerPicker composerPicker READ composerPicker NOTIFY composerPickerChanged)
     Q_PROPERTY(QStringList transcriptEventIDs READ transcriptEventIDList NOTIFY transcriptEventIDsChanged)
     // Values of the view model the screen reacts to: the selected thread, the id of the visible session's
     // last event (the stream scrolls when it changes), the latest activity summary, and a counter that moves
@@ -51,6 +51,10 @@ class DesktopCodingHarnessViewState : public QObject {
     Q_PROPERTY(int activityCount READ activityCount NOTIFY activityCountChanged)
 
 public:
+    // The pickers the composer opens above itself; at most one is open.
+    enum class ComposerPicker { none, model, thinking };
+    Q_ENUM(ComposerPicker)
+
     explicit DesktopCodingHarnessViewState(QObject *parent = nullptr);
 
     bool isProjectRailCollapsed() const { return m_projectRailCollapsed; }
@@ -58,7 +62,7 @@ public:
     bool isInspectorCollapsed() const { return m_inspectorCollapsed; }
     void setInspectorCollapsed(bool collapsed);
     bool didInitialBridgeRefresh() const { return m_didInitialBridgeRefresh; }
-    QString composerPicker() const { return m_composerPicker; }
+    ComposerPicker composerPicker() const { return m_composerPicker; }
     QStringList transcriptEventIDList() const;
 
     // The view model whose values the properties above follow (the root view sets it once).
@@ -73,7 +77,7 @@ public:
     Q_INVOKABLE void toggleProjectRail() { setProjectRailCollapsed(!m_projectRailCollapsed); }
     Q_INVOKABLE void toggleInspector() { setInspectorCollapsed(!m_inspectorCollapsed); }
     // Opens the picker, or closes it when it is the one already open (another open one is replaced).
-    Q_INVOKABLE void toggleComposerPicker(const QString &picker);
+    Q_INVOKABLE void toggleComposerPicker(DesktopCodingHarnessViewState::ComposerPicker picker);
     Q_INVOKABLE void closeComposerPicker();
     Q_INVOKABLE bool showsTranscript(const QString &eventID) const {
         return m_transcriptEventIDs.contains(eventID);
@@ -130,7 +134,7 @@ private:
     bool m_projectRailCollapsed = false;
     bool m_inspectorCollapsed = false;
     bool m_didInitialBridgeRefresh = false;
-    QString m_composerPicker;
+    ComposerPicker m_composerPicker = ComposerPicker::none;
     QSet<QString> m_transcriptEventIDs;
 
     // Schedules one re-read of the view model for the next event-loop turn: the view model announces changes

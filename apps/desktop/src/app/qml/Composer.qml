@@ -9,7 +9,7 @@ Rectangle {
     property QtObject vm
     property DesktopCodingHarnessViewState st
 
-    readonly property string openPicker: st ? st.composerPicker : ""
+    readonly property int openPicker: st ? st.composerPicker : DesktopCodingHarnessViewState.ComposerPicker.none
     readonly property bool sending: vm ? vm.isSending : false
 
     implicitHeight: column.implicitHeight + 24
@@ -26,7 +26,7 @@ Rectangle {
         PickerPanel {
             id: modelPanel
             objectName: "modelPicker"
-            visible: composer.openPicker === "model"
+            visible: composer.openPicker === DesktopCodingHarnessViewState.ComposerPicker.model
             width: parent.width
             title: "Model"
             options: composer.vm ? composer.vm.modelOptions.map(o => ({ id: o.id, title: o.displayName, subtitle: o.speedLabel })) : []
@@ -38,7 +38,7 @@ Rectangle {
         PickerPanel {
             id: effortPanel
             objectName: "effortPicker"
-            visible: composer.openPicker === "thinking"
+            visible: composer.openPicker === DesktopCodingHarnessViewState.ComposerPicker.thinking
             width: parent.width
             title: "Effort"
             options: composer.vm && composer.st ? composer.vm.thinkingOptions.map(l => ({ id: l, title: composer.st.thinkingLabel(l) })) : []
@@ -104,8 +104,8 @@ Rectangle {
                     symbol: "bolt"
                     text: composer.vm && composer.vm.selectedModel.displayName ? composer.vm.selectedModel.displayName : "Default"
                     tint: HarnessPalette.muted
-                    selected: composer.openPicker === "model"
-                    onClicked: composer.st.toggleComposerPicker("model")
+                    selected: composer.openPicker === DesktopCodingHarnessViewState.ComposerPicker.model
+                    onClicked: composer.st.toggleComposerPicker(DesktopCodingHarnessViewState.ComposerPicker.model)
                 }
                 SymbolButton {
                     objectName: "effortButton"
@@ -113,8 +113,8 @@ Rectangle {
                     symbol: "brain"
                     text: composer.st && composer.vm ? composer.st.thinkingLabel(composer.vm.selectedThinking) : ""
                     tint: HarnessPalette.muted
-                    selected: composer.openPicker === "thinking"
-                    onClicked: composer.st.toggleComposerPicker("thinking")
+                    selected: composer.openPicker === DesktopCodingHarnessViewState.ComposerPicker.thinking
+                    onClicked: composer.st.toggleComposerPicker(DesktopCodingHarnessViewState.ComposerPicker.thinking)
                 }
             }
             Text {

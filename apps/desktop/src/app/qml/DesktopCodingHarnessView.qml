@@ -58,7 +58,7 @@ Rectangle {
         sequence: "Esc"
         context: Qt.WindowShortcut
         onActivated: {
-            if (screen.st && screen.st.composerPicker.length > 0)
+            if (screen.st && screen.st.composerPicker !== DesktopCodingHarnessViewState.ComposerPicker.none)
                 screen.st.closeComposerPicker()
             else if (screen.threadSearch && screen.threadSearch.isOpen)
                 screen.threadSearch.close()

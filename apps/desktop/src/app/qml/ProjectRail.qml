@@ -16,6 +16,9 @@ Rectangle {
     property QtObject threadSearch
     readonly property bool searching: threadSearch !== null && threadSearch.isSearching
 
+    // What a button at the top of the rail does.
+    enum Action { None, NewChat, Search }
+
     color: HarnessPalette.rail
 
     Item {
@@ -67,14 +70,14 @@ Rectangle {
 
             Repeater {
                 model: [
-                    { symbol: "square.and.pencil", title: "New chat", action: "newChat" },
-                    { symbol: "magnifyingglass", title: "Search", action: "search" },
-                    { symbol: "circle.grid.2x2", title: "Plugins", action: "" },
-                    { symbol: "clock", title: "Automations", action: "" }
+                    { symbol: "square.and.pencil", title: "New chat", action: ProjectRail.Action.NewChat },
+                    { symbol: "magnifyingglass", title: "Search", action: ProjectRail.Action.Search },
+                    { symbol: "circle.grid.2x2", title: "Plugins", action: ProjectRail.Action.None },
+                    { symbol: "clock", title: "Automations", action: ProjectRail.Action.None }
                 ]
                 delegate: AbstractButton {
                     required property var modelData
-                    objectName: modelData.action === "newChat" ? "newChatButton" : (modelData.action === "search" ? "searchButton" : "railAction")
+                    objectName: modelData.action === ProjectRail.Action.NewChat ? "newChatButton" : (modelData.action === ProjectRail.Action.Search ? "searchButton" : "railAction")
                     width: body.width - 16
                     height: 32
                     hoverEnabled: true
@@ -88,9 +91,9 @@ Rectangle {
                         Text { text: modelData.title; color: HarnessPalette.sidebarInk; font.pixelSize: 13; anchors.verticalCenter: parent.verticalCenter }
                     }
                     onClicked: {
-                        if (modelData.action === "newChat")
+                        if (modelData.action === ProjectRail.Action.NewChat)
                             rail.vm.startThread()
-                        else if (modelData.action === "search" && rail.threadSearch)
+                        else if (modelData.action === ProjectRail.Action.Search && rail.threadSearch)
                             rail.threadSearch.open()
                     }
                 }

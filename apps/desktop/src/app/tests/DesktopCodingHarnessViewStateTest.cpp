@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
@@ -42,12 +43,20 @@ TEST(DesktopCodingHarnessViewStateTest, SubtitleDropsAbsentPartsAndJoinsWithSlas
 
 TEST(DesktopCodingHarnessViewStateTest, TogglingAPickerOpensClosesOrReplacesIt) {
     DesktopCodingHarnessViewState state;
-    state.toggleComposerPicker(u"model"_s);
-    EXPECT_EQ(state.composerPicker(), u"model"_s);
-    state.toggleComposerPicker(u"thinking"_s);
-    EXPECT_EQ(state.composerPicker(), u"thinking"_s);
-    state.toggleComposerPicker(u"thinking"_s);
-    EXPECT_EQ(state.composerPicker(), QString());
+    using Picker = DesktopCodingHarnessViewState::ComposerPicker;
+    QSignalSpy changes(&state, &DesktopCodingHarnessViewState::composerPickerChanged);
+    EXPECT_EQ(state.composerPicker(), Picker::none);
+    state.toggleComposerPicker(Picker::model);
+    EXPECT_EQ(state.composerPicker(), Picker::model);
+    state.toggleComposerPicker(Picker::thinking);
+    EXPECT_EQ(state.composerPicker(), Picker::thinking);
+    state.toggleComposerPicker(Picker::thinking);
+    EXPECT_EQ(state.composerPicker(), Picker::none);
+    state.toggleComposerPicker(Picker::model);
+    state.toggleComposerPicker(Picker::none);
+    EXPECT_EQ(state.composerPicker(), Picker::none);
+    state.closeComposerPicker();
+    EXPECT_EQ(changes.count(), 5);
     state.toggleTranscript(u"e1"_s);
     EXPECT_TRUE(state.showsTranscript(u"e1"_s));
     state.toggleTranscript(u"e1"_s);
