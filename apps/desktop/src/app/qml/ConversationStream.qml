@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls.Basic
+import Qt.labs.qmlmodels
 import Rirudez.Desktop
 
 // The conversation: the activity card, then one row per chat event (or the empty state), then the
@@ -81,45 +82,50 @@ Item {
             }
         }
 
-        delegate: Loader {
-            id: rowLoader
-            required property int index
-            required property string eventID
-            required property string kind
-            // The summary itself is read through the model when shown: a streamed answer grows a word at a
-            // time, and handing the whole text to the row on every word would copy it each time.
-            required property int summaryLength
-            required property string detail
-            required property var createdAt
-            required property int imageCount
-            width: list.width
-            sourceComponent: kind === "userMessage" && imageCount > 0 ? userTurnCard : eventRow
-
-            Component {
-                id: eventRow
-                EventRow {
-                    vm: stream.vm
-                    st: stream.st
-                    eventID: rowLoader.eventID
-                    kind: rowLoader.kind
-                    eventModel: list.model
-                    rowIndex: rowLoader.index
-                    summaryLength: rowLoader.summaryLength
-                    detail: rowLoader.detail
-                    createdAt: rowLoader.createdAt
+        // One row per event, chosen by its kind: a user message with images is a turn card, every other
+        // event an event row. Neither the kind nor the images of a row change once it is in the model.
+        delegate: DelegateChooser {
+            role: "kind"
+            DelegateChoice {
+                roleValue: "userMessage"
+                delegate: DelegateChooser {
+                    role: "imageCount"
+                    DelegateChoice { roleValue: 0; delegate: eventRow }
+                    DelegateChoice { delegate: userTurnCard }
                 }
             }
-            Component {
-                id: userTurnCard
-                DesktopCodingUserTurnCard {
-                    vm: stream.vm
-                    st: stream.st
-                    eventID: rowLoader.eventID
-                    eventIndex: rowLoader.index
-                    summary: list.model.summaryAt(rowLoader.index)
-                    imageCount: rowLoader.imageCount
-                    createdAt: rowLoader.createdAt
-                }
+            DelegateChoice { delegate: eventRow }
+        }
+        Component {
+            id: eventRow
+            EventRow {
+                required property int index
+                required eventID
+                required kind
+                // The summary itself is read through the model when shown: a streamed answer grows a word at
+                // a time, and handing the whole text to the row on every word would copy it each time.
+                required summaryLength
+                required detail
+                required createdAt
+                width: list.width
+                vm: stream.vm
+                st: stream.st
+                eventModel: list.model
+                rowIndex: index
+            }
+        }
+        Component {
+            id: userTurnCard
+            DesktopCodingUserTurnCard {
+                required property int index
+                required eventID
+                required imageCount
+                required createdAt
+                width: list.width
+                vm: stream.vm
+                st: stream.st
+                eventIndex: index
+                summary: list.model.summaryAt(index)
             }
         }
 
