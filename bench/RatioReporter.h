@@ -31,6 +31,12 @@ public:
         return it == m_seconds.end() ? 0.0 : it->second;
     }
 
+    // The same for a benchmark without argument.
+    double get(const std::string &name) const {
+        const auto it = m_seconds.find(name + "/");
+        return it == m_seconds.end() ? 0.0 : it->second;
+    }
+
 private:
     std::map<std::string, double> m_seconds;
 };

@@ -8,10 +8,17 @@
 // total for 10^4 measured in the same run (about 10 when streaming is linear), and the process's peak
 // resident memory after the run.
 //
+// The view model's own share of a streamed chunk: BM_ApplyChunk hands one decoded `repo_event` frame of
+// assistant text (a word) to the view model of a selected thread, as the bridge client does, with nothing
+// on the wire; BM_ParseFrame parses the same frame's bytes with nlohmann::json::parse, and BM_DecodeAndApply
+// decodes and applies it. Printed after the run: apply (and decode + apply) over parse.
+//
 //     cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DRIRUDEZ_BUILD_BENCH=ON
 //     cmake --build build/release --target ViewModelStreamBench && build/release/bench/ViewModelStreamBench
 
 #include "BridgeServer.h"
+#include "RatioReporter.h"
+#include "ServerCodec.h"
 
 #include "DesktopCodingBridgeClient.h"
 #include "DesktopCodingBridgeHealthSource.h"
@@ -28,12 +35,15 @@
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
+#include <nlohmann/json.hpp>
 
 #include <sys/resource.h>
 
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <memory>
+#include <vector>
 
 using namespace rirudez;
 using namespace Qt::StringLiterals;
@@ -156,6 +166,98 @@ void BM_AssistantTextStream(benchmark::State &state) {
     }
 }
 
+// A client that never connects: the frames are handed to the view model directly.
+class OfflineClient final : public DesktopCodingBridgeClient {
+public:
+    void setOnMessage(MessageHandler) override {}
+    QCoro::Task<BridgeMessage> connect(Pairing) override {
+        throw BridgeClientError::connectionClosed();
+        co_return BridgeMessage{BridgeMessage::Pong{}};
+    }
+    QCoro::Task<void> send(ClientMessage) override { co_return; }
+    QCoro::Task<RepoSessionSummary> openRepoSession(ClientMessage) override {
+        throw BridgeClientError::connectionClosed();
+        co_return RepoSessionSummary{};
+    }
+};
+
+const QString offlineSessionID = u"0f1e2d3c-4b5a-6978-8695-a4b3c2d1e0f9"_s;
+
+BridgeMessage chunkFrame(std::uint64_t sequence) {
+    return BridgeMessage{BridgeMessage::RepoEvent{
+        offlineSessionID, sequence, RepoSessionEvent{RepoSessionEvent::AssistantText{u"w123 "_s}}}};
+}
+
+// A view model whose selected thread mirrors one bridge session with a prompt: ready for assistant text.
+struct OfflineThread {
+    QTemporaryDir stateDir;
+    std::shared_ptr<LocalDesktopCodingBridgeHealthSource> source =
+        std::make_shared<LocalDesktopCodingBridgeHealthSource>(stateDir.filePath(u"state"_s), u"127.0.0.1"_s,
+                                                               9);
+    DesktopCodingHarnessViewModel viewModel{DesktopCodingHarnessViewModel::sampleProjects(),
+                                            DesktopCodingHarnessViewModel::fallbackModelCatalog(),
+                                            source,
+                                            source,
+                                            std::make_shared<UnknownRecency>(),
+                                            std::make_shared<OfflineClient>()};
+    std::uint64_t sequence = 0;
+
+    OfflineThread() {
+        RepoSessionSummary summary;
+        summary.sessionID = offlineSessionID;
+        summary.projectID = DesktopCodingHarnessViewModel::sampleProjects().constFirst().id;
+        summary.agent = Agent::codex;
+        summary.access = RepoAccessMode::edit;
+        viewModel.handleBridgeMessage(BridgeMessage{BridgeMessage::RepoSessions{u"list"_s, {summary}}});
+        viewModel.selectThread(offlineSessionID);
+        viewModel.handleBridgeMessage(BridgeMessage{
+            BridgeMessage::RepoEvent{offlineSessionID, ++sequence,
+                                     RepoSessionEvent{RepoSessionEvent::UserMessage{u"m1"_s, u"go"_s, {}}}}});
+        if (viewModel.selectedThread() == nullptr || viewModel.visibleSession().events.isEmpty())
+            qFatal("the offline thread was not set up");
+    }
+};
+
+void BM_ParseFrame(benchmark::State &state) {
+    const QByteArray bytes = encodeBridgeMessage(chunkFrame(1000));
+    for (auto _ : state) {
+        nlohmann::json parsed = nlohmann::json::parse(bytes.cbegin(), bytes.cend());
+        benchmark::DoNotOptimize(parsed);
+    }
+    state.counters["frame_bytes"] = double(bytes.size());
+}
+
+void BM_ApplyChunk(benchmark::State &state) {
+    OfflineThread thread;
+    BridgeMessage frame = chunkFrame(0);
+    auto &event = std::get<BridgeMessage::RepoEvent>(frame.value);
+    for (auto _ : state) {
+        event.sequence = ++thread.sequence;
+        thread.viewModel.handleBridgeMessage(frame);
+    }
+    state.counters["answer_chars"] =
+        double(thread.viewModel.visibleSession().events.constLast().summary.size());
+}
+
+constexpr std::int64_t decodeAndApplyChunks = 200000;
+
+void BM_DecodeAndApply(benchmark::State &state) {
+    OfflineThread thread;
+    std::vector<QByteArray> frames;
+    frames.reserve(std::size_t(decodeAndApplyChunks));
+    for (std::int64_t i = 0; i < decodeAndApplyChunks; ++i)
+        frames.push_back(encodeBridgeMessage(chunkFrame(thread.sequence + 1 + std::uint64_t(i))));
+    std::size_t next = 0;
+    for (auto _ : state) {
+        auto decoded = decodeBridgeMessage(frames[next++]);
+        thread.viewModel.handleBridgeMessage(*decoded);
+    }
+}
+
+BENCHMARK(BM_ParseFrame);
+BENCHMARK(BM_ApplyChunk);
+BENCHMARK(BM_DecodeAndApply)->Iterations(decodeAndApplyChunks);
+
 BENCHMARK(BM_AssistantTextStream)
     ->Arg(10000)
     ->Arg(100000)
@@ -168,7 +270,18 @@ BENCHMARK(BM_AssistantTextStream)
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    const double parse = reporter.get("BM_ParseFrame");
+    const double apply = reporter.get("BM_ApplyChunk");
+    const double decodeAndApply = reporter.get("BM_DecodeAndApply");
+    if (parse > 0 && apply > 0)
+        std::printf(
+            "\nview model apply per chunk: %.2f us, %.2fx nlohmann::json::parse of the frame (%.2f us)\n",
+            apply * 1e6, apply / parse, parse * 1e6);
+    if (parse > 0 && decodeAndApply > 0)
+        std::printf("decode + apply per chunk: %.2f us, %.2fx nlohmann::json::parse\n", decodeAndApply * 1e6,
+                    decodeAndApply / parse);
     benchmark::Shutdown();
     return 0;
 }

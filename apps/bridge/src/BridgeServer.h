@@ -122,6 +122,9 @@ private:
     void listRepoSessions(Connection *connection, const ClientMessage::ListRepoSessions &request);
     void openRepoSession(Connection *connection, const ClientMessage::OpenRepoSession &request);
     void subscribe(Connection *connection, const ClientMessage::SubscribeRepoSession &request);
+    // Sends the next stored events of the sessions this connection is catching up on, while the socket
+    // takes them.
+    void continueReplays(Connection *connection);
     void repoMessage(Connection *connection, const ClientMessage::RepoMessage &request);
     void approvalResponse(Connection *connection, const ClientMessage::RepoApprovalResponse &request);
     void cancelRepoMessage(Connection *connection, const ClientMessage::CancelRepoMessage &request);

@@ -9,6 +9,7 @@
 #include "rirudez/bridgekit/BridgeJson.h"
 
 #include <QAbstractHttpServer>
+#include <QHash>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
 #include <QLoggingCategory>
@@ -65,6 +66,13 @@ struct BridgeServer::Connection {
     bool authenticated = false;
     QTimer authTimer;
     QSet<QString> subscriptions;
+    // Sessions whose stored events are still being replayed, with the last sequence sent. Their new events
+    // reach this connection through the replay, which reads up to the end of the log before it stops.
+    QHash<QString, std::uint64_t> replaying;
+    // Bytes of replay frames handed to the socket and not yet reported written (encryption adds a little,
+    // so this only ever overstates what waits).
+    qint64 replayBytesQueued = 0;
+    QTimer replayTimer;
     // The stand-alone turn of this connection, if one runs.
     QPointer<AgentTurn> turn;
     QString turnID;

@@ -76,15 +76,41 @@ void BridgeServer::openRepoSession(Connection *connection, const ClientMessage::
 }
 
 void BridgeServer::subscribe(Connection *connection, const ClientMessage::SubscribeRepoSession &request) {
-    auto events = m_sessions->events(request.sessionID);
-    if (!events)
+    auto first = m_sessions->contains(request.sessionID)
+                     ? m_sessions->replayFrames(request.sessionID, 0, 1)
+                     : Expected<QList<SessionFrameCache::Frame>, QString>(QString());
+    if (!first)
         return repoError(connection, std::nullopt, request.sessionID, ErrorCode::badRequest,
                          u"unknown session %1"_s.arg(request.sessionID));
-    // Replay and subscription happen in one go on this thread, so no event falls between them.
-    for (const StoredEvent &stored : *events)
-        send(connection,
-             BridgeMessage{BridgeMessage::RepoEvent{request.sessionID, stored.sequence, stored.event}});
+    // The stored events go out as fast as the socket takes them; events stored meanwhile follow through the
+    // replay, which ends at the end of the log, so no event falls between replay and subscription.
     connection->subscriptions.insert(request.sessionID);
+    connection->replaying.insert(request.sessionID, 0);
+    continueReplays(connection);
+}
+
+void BridgeServer::continueReplays(Connection *connection) {
+    // Enough queued to keep the connection busy, little enough to stay responsive to other frames.
+    constexpr qint64 queuedBytesLimit = qint64(1) << 20;
+    constexpr qsizetype sliceBytes = qsizetype(64) << 10;
+    while (!connection->replaying.isEmpty() && connection->replayBytesQueued < queuedBytesLimit) {
+        const auto replay = connection->replaying.begin();
+        const QString sessionID = replay.key();
+        auto frames = m_sessions->replayFrames(sessionID, replay.value(), sliceBytes);
+        if (!frames || frames->isEmpty()) {
+            connection->replaying.erase(replay); // caught up: new events now go out as they are stored
+            continue;
+        }
+        for (const SessionFrameCache::Frame &frame : std::as_const(*frames)) {
+            sendRaw(connection, frame.bytes);
+            connection->replayBytesQueued += frame.bytes.size();
+        }
+        connection->replaying[sessionID] = frames->constLast().sequence;
+    }
+    if (connection->replaying.isEmpty())
+        connection->replayTimer.stop();
+    else if (!connection->replayTimer.isActive())
+        connection->replayTimer.start();
 }
 
 std::optional<std::uint64_t> BridgeServer::publish(const QString &sessionID, const RepoSessionEvent &event) {
@@ -96,7 +122,8 @@ std::optional<std::uint64_t> BridgeServer::publish(const QString &sessionID, con
     const QByteArray frame =
         encodeBridgeMessage(BridgeMessage{BridgeMessage::RepoEvent{sessionID, *sequence, event}});
     for (Connection *connection : std::as_const(m_connections))
-        if (connection->authenticated && connection->subscriptions.contains(sessionID))
+        if (connection->authenticated && connection->subscriptions.contains(sessionID) &&
+            !connection->replaying.contains(sessionID))
             sendRaw(connection, frame);
     Q_EMIT sessionEventStored(sessionID, *sequence);
     return *sequence;

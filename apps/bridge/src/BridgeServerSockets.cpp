@@ -33,6 +33,16 @@ void BridgeServer::acceptWebSockets() {
                 [this, connection](const QByteArray &bytes) { onMessage(connection, bytes); });
         connect(connection->socket, &QWebSocket::disconnected, this,
                 [this, connection] { dropConnection(connection); });
+        connect(connection->socket, &QWebSocket::bytesWritten, this, [this, connection](qint64 written) {
+            connection->replayBytesQueued = std::max<qint64>(0, connection->replayBytesQueued - written);
+            continueReplays(connection);
+        });
+        // Should the socket report no progress, the replay looks again now and then.
+        connection->replayTimer.setInterval(100);
+        connect(&connection->replayTimer, &QTimer::timeout, this, [this, connection] {
+            connection->replayBytesQueued = 0;
+            continueReplays(connection);
+        });
 
         connection->authTimer.setSingleShot(true);
         connection->authTimer.setInterval(m_options.authTimeout);

@@ -1,5 +1,6 @@
 #include "SessionStore.h"
 
+#include "ServerCodec.h"
 #include "StateDirectory.h"
 
 #include "rirudez/bridgekit/BridgeJson.h"
@@ -31,7 +32,8 @@ bool isValidSessionID(const QString &sessionID) {
     });
 }
 
-SessionStore::SessionStore(QString sessionsPath) : m_path(std::move(sessionsPath)) {}
+SessionStore::SessionStore(QString sessionsPath, qsizetype replayBudgetBytes)
+    : m_path(std::move(sessionsPath)), m_frames(replayBudgetBytes) {}
 
 QString SessionStore::sessionFolder(const QString &sessionID) const {
     return QDir(m_path).filePath(sessionID);
@@ -59,20 +61,36 @@ std::optional<StoredEvent> SessionStore::decodeLine(QByteArrayView line) {
     }
 }
 
+QByteArray SessionStore::encodeFrame(const QString &sessionID, std::uint64_t sequence,
+                                     const RepoSessionEvent &event) {
+    return encodeBridgeMessage(BridgeMessage{BridgeMessage::RepoEvent{sessionID, sequence, event}});
+}
+
 int SessionStore::load() {
     m_sessions.clear();
+    m_frames = SessionFrameCache(m_frames.budget());
     const QDir dir(m_path);
-    for (const QString &name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        if (!isValidSessionID(name))
-            continue;
-        if (auto entry = loadSession(name))
+    // The least recently written first, so the replay frames kept within the budget are the newest ones.
+    QList<std::pair<QDateTime, QString>> names;
+    for (const QString &name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        if (isValidSessionID(name))
+            names.append({QFileInfo(QDir(sessionFolder(name)).filePath(QString::fromLatin1(eventsFile)))
+                              .lastModified(),
+                          name});
+    std::sort(names.begin(), names.end());
+    for (const auto &[modified, name] : std::as_const(names)) {
+        QList<SessionFrameCache::Frame> frames;
+        if (auto entry = loadSession(name, &frames)) {
             m_sessions.insert(name, *entry);
+            m_frames.put(name, std::move(frames));
+        }
     }
     qCInfo(lcSessions) << "loaded" << m_sessions.size() << "repo sessions from" << m_path;
     return int(m_sessions.size());
 }
 
-std::optional<SessionStore::Entry> SessionStore::loadSession(const QString &sessionID) {
+std::optional<SessionStore::Entry> SessionStore::loadSession(const QString &sessionID,
+                                                             QList<SessionFrameCache::Frame> *frames) {
     const QDir folder(sessionFolder(sessionID));
     Entry entry;
     bool haveSummary = false;
@@ -120,6 +138,7 @@ std::optional<SessionStore::Entry> SessionStore::loadSession(const QString &sess
                 continue;
             }
             entry.lastSequence = stored->sequence;
+            frames->append({stored->sequence, encodeFrame(sessionID, stored->sequence, stored->event)});
             if (auto *opened = stored->event.as<RepoSessionEvent::SessionOpened>())
                 summaryFromEvents = opened->session;
             else if (auto *updated = stored->event.as<RepoSessionEvent::SessionUpdated>())
@@ -194,9 +213,11 @@ Expected<RepoSessionSummary, QString> SessionStore::create(RepoSessionSummary su
     if (!ensurePrivateDirectory(sessionFolder(summary.sessionID), &error) || !writeSummary(entry, &error))
         return error;
     m_sessions.insert(summary.sessionID, entry);
+    m_frames.put(summary.sessionID, {});
     auto sequence = append(summary.sessionID, RepoSessionEvent{RepoSessionEvent::SessionOpened{summary}});
     if (!sequence) {
         m_sessions.remove(summary.sessionID);
+        m_frames.remove(summary.sessionID);
         return sequence.error();
     }
     return summary;
@@ -220,6 +241,8 @@ Expected<std::uint64_t, QString> SessionStore::append(const QString &sessionID,
         return u"cannot append to the event log of %1: %2"_s.arg(sessionID, file.errorString());
     it->lastSequence = sequence;
     it->updatedAt = QDateTime::currentDateTimeUtc();
+    if (m_frames.contains(sessionID))
+        m_frames.append(sessionID, sequence, encodeFrame(sessionID, sequence, event));
     return sequence;
 }
 
@@ -255,6 +278,26 @@ Expected<QList<StoredEvent>, QString> SessionStore::events(const QString &sessio
         }
     }
     return result;
+}
+
+Expected<QList<SessionFrameCache::Frame>, QString>
+SessionStore::replayFrames(const QString &sessionID, std::uint64_t afterSequence, qsizetype maxBytes) {
+    if (auto cached = m_frames.framesAfter(sessionID, afterSequence, maxBytes))
+        return std::move(*cached);
+    auto stored = events(sessionID);
+    if (!stored)
+        return stored.error();
+    QList<SessionFrameCache::Frame> frames;
+    frames.reserve(stored->size());
+    for (const StoredEvent &event : std::as_const(*stored))
+        frames.append({event.sequence, encodeFrame(sessionID, event.sequence, event.event)});
+    m_frames.put(sessionID, frames);
+    if (auto cached = m_frames.framesAfter(sessionID, afterSequence, maxBytes))
+        return std::move(*cached);
+    // Too large to keep: everything after `afterSequence` goes at once, so the log is read only once.
+    frames.removeIf(
+        [afterSequence](const SessionFrameCache::Frame &frame) { return frame.sequence <= afterSequence; });
+    return frames;
 }
 
 } // namespace rirudez::server

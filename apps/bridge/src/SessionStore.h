@@ -6,6 +6,8 @@
 // Sequences are per session, start at 1 and strictly increase, also across restarts. A torn last line
 // (a crash in the middle of a write) is dropped and cut off on load; every complete line is kept.
 
+#include "SessionFrameCache.h"
+
 #include "rirudez/bridgekit/BridgeMessages.h"
 #include "rirudez/bridgekit/Expected.h"
 
@@ -27,7 +29,8 @@ struct StoredEvent {
 
 class SessionStore {
 public:
-    explicit SessionStore(QString sessionsPath);
+    // `replayBudgetBytes`: how many bytes of replay frames are kept in memory.
+    explicit SessionStore(QString sessionsPath, qsizetype replayBudgetBytes = qsizetype(256) << 20);
 
     // Reads every session folder. Returns how many sessions were loaded.
     int load();
@@ -51,6 +54,17 @@ public:
     // Every stored event of a session, in sequence order, read from disk.
     Expected<QList<StoredEvent>, QString> events(const QString &sessionID) const;
 
+    // The `repo_event` frames of a session's stored events after `afterSequence`, in order, about `maxBytes`
+    // of them (at least one when there is one; none once the replay is complete). Served from memory for
+    // recently used sessions; otherwise the log is read once and kept for the next replay, or, when it is
+    // too large to keep, all of its remaining frames are returned at once.
+    Expected<QList<SessionFrameCache::Frame>, QString>
+    replayFrames(const QString &sessionID, std::uint64_t afterSequence, qsizetype maxBytes);
+    // The `repo_event` frame of one stored event, as a subscriber receives it.
+    static QByteArray encodeFrame(const QString &sessionID, std::uint64_t sequence,
+                                  const RepoSessionEvent &event);
+    const SessionFrameCache &frameCache() const { return m_frames; }
+
     // One line of events.jsonl, without the newline, and its reading (nothing for a malformed line).
     static QByteArray encodeLine(std::uint64_t sequence, const RepoSessionEvent &event);
     static std::optional<StoredEvent> decodeLine(QByteArrayView line);
@@ -65,10 +79,11 @@ private:
         QDateTime updatedAt;
     };
     bool writeSummary(const Entry &entry, QString *error = nullptr) const;
-    std::optional<Entry> loadSession(const QString &sessionID);
+    std::optional<Entry> loadSession(const QString &sessionID, QList<SessionFrameCache::Frame> *frames);
 
     QString m_path;
     QHash<QString, Entry> m_sessions;
+    SessionFrameCache m_frames;
 };
 
 // Session identifiers are lower-case UUIDs; only names of this shape are ever used as folder names.

@@ -3,21 +3,83 @@
 
 #include "rirudez/bridgekit/BridgeClient.h"
 
+#include <QPointer>
+
 namespace rirudez {
 
 DesktopCodingBridgeClient::~DesktopCodingBridgeClient() = default;
+
+void DesktopCodingBridgeClient::setOnMessages(MessageBatchHandler handler) {
+    if (!handler) {
+        setOnMessage(nullptr);
+        return;
+    }
+    setOnMessage([handler = std::move(handler)](const BridgeMessage &message) { handler({message}); });
+}
+
+// The frames received and not yet handed over. Shared with the posted delivery, which may run after the
+// adapter is gone (it then finds no handler).
+struct DesktopCodingBridgeClientAdapter::Batch {
+    MessageBatchHandler handler;
+    QList<BridgeMessage> pending;
+    bool posted = false;
+
+    void deliver() {
+        posted = false;
+        if (pending.isEmpty())
+            return;
+        const QList<BridgeMessage> messages = std::exchange(pending, {});
+        if (handler) {
+            const MessageBatchHandler call = handler; // the handler may replace itself
+            call(messages);
+        }
+    }
+};
 
 DesktopCodingBridgeClientAdapter::DesktopCodingBridgeClientAdapter(std::shared_ptr<BridgeClient> client)
     : m_client(std::move(client)) {}
 
 DesktopCodingBridgeClientAdapter::~DesktopCodingBridgeClientAdapter() {
     // The handler usually refers to the view model; the client must not call it after we are gone.
+    if (m_batch)
+        m_batch->handler = nullptr;
     if (m_client)
         m_client->onMessage = nullptr;
 }
 
 void DesktopCodingBridgeClientAdapter::setOnMessage(MessageHandler handler) {
+    if (m_batch)
+        m_batch->handler = nullptr;
+    m_batch.reset();
     m_client->onMessage = std::move(handler);
+}
+
+void DesktopCodingBridgeClientAdapter::setOnMessages(MessageBatchHandler handler) {
+    if (m_batch)
+        m_batch->handler = nullptr;
+    m_batch.reset();
+    if (!handler) {
+        m_client->onMessage = nullptr;
+        return;
+    }
+    auto batch = std::make_shared<Batch>();
+    batch->handler = std::move(handler);
+    m_batch = batch;
+    QPointer<QObject> context(m_client.get());
+    m_client->onMessage = [batch, context](const BridgeMessage &message) {
+        if (!message.as<BridgeMessage::RepoEvent>()) {
+            // Everything else keeps its place among the client's own answers: handed over at once.
+            batch->pending.append(message);
+            batch->deliver();
+            return;
+        }
+        batch->pending.append(message);
+        if (batch->posted || !context)
+            return;
+        batch->posted = true;
+        QMetaObject::invokeMethod(
+            context, [batch] { batch->deliver(); }, Qt::QueuedConnection);
+    };
 }
 
 QCoro::Task<BridgeMessage> DesktopCodingBridgeClientAdapter::connect(Pairing pairing) {

@@ -8,6 +8,8 @@
 
 #include <QCoroTask>
 
+#include <QList>
+
 #include <functional>
 #include <memory>
 
@@ -18,12 +20,17 @@ class BridgeClient;
 class DesktopCodingBridgeClient {
 public:
     using MessageHandler = std::function<void(const BridgeMessage &)>;
+    using MessageBatchHandler = std::function<void(const QList<BridgeMessage> &)>;
 
     virtual ~DesktopCodingBridgeClient();
 
     // Installs the observer of every frame received after connect (also of frames that answer one of the
     // client's own requests). Called on the UI thread from the client's routing. Replaces any earlier one.
     virtual void setOnMessage(MessageHandler handler) = 0;
+    // The same observer, handed frames in batches, in order: `repo_event` frames that arrive together (as a
+    // replay does) come as one batch, so they can be applied as one change. Any other frame comes at once,
+    // after the events received before it. By default every frame is a batch of its own.
+    virtual void setOnMessages(MessageBatchHandler handler);
     // Opens the connection described by the pairing and returns the bridge's `hello` frame.
     virtual QCoro::Task<BridgeMessage> connect(Pairing pairing) = 0;
     // Sends one frame; returns once the socket took it.
@@ -42,6 +49,8 @@ public:
     ~DesktopCodingBridgeClientAdapter() override;
 
     void setOnMessage(MessageHandler handler) override;
+    // Collects `repo_event` frames until the event loop has handled what the socket delivered.
+    void setOnMessages(MessageBatchHandler handler) override;
     QCoro::Task<BridgeMessage> connect(Pairing pairing) override;
     QCoro::Task<void> send(ClientMessage message) override;
     QCoro::Task<RepoSessionSummary> openRepoSession(ClientMessage message) override;
@@ -50,7 +59,9 @@ public:
     const std::shared_ptr<BridgeClient> &client() const { return m_client; }
 
 private:
+    struct Batch;
     std::shared_ptr<BridgeClient> m_client;
+    std::shared_ptr<Batch> m_batch;
 };
 
 } // namespace rirudez

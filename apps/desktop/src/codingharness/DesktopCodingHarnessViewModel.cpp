@@ -153,9 +153,13 @@ void DesktopCodingHarnessViewModel::threadEventsChanged(qsizetype index, bool ne
     // Of the derived values only the visible turn count follows the events, and only a user message changes
     // it. Announcing every event would have views re-read every derived value (model lists, the request
     // draft) for each of the thousands of events a replay brings.
-    if (newEvent && m_visibleThreadIndex == index &&
-        m_store.at(index).session.events.constLast().kind == DesktopCodingEventKind::userMessage)
-        Q_EMIT derivedValuesChanged();
+    if (newEvent && m_visibleThreadIndex == index) {
+        const int turns = m_store.fold(index).turnCount();
+        if (turns != m_announcedTurnCount) {
+            m_announcedTurnCount = turns;
+            Q_EMIT derivedValuesChanged();
+        }
+    }
 }
 
 QList<DesktopCodingProject> DesktopCodingHarnessViewModel::sampleProjects() {
@@ -340,6 +344,7 @@ void DesktopCodingHarnessViewModel::updateVisibleThread() {
     if (visible != m_visibleThreadIndex) {
         Q_EMIT visibleThreadAboutToChange();
         m_visibleThreadIndex = visible;
+        m_announcedTurnCount = visibleFold().turnCount();
         Q_EMIT visibleThreadChanged();
     }
     if (selected != m_selectedThreadSeen) {
@@ -659,6 +664,26 @@ void DesktopCodingHarnessViewModel::handleBridgeMessage(const BridgeMessage &mes
     }
 }
 
+void DesktopCodingHarnessViewModel::handleBridgeMessages(const QList<BridgeMessage> &messages) {
+    if (messages.size() == 1 || m_store.inEventBatch()) {
+        for (const BridgeMessage &message : messages)
+            handleBridgeMessage(message);
+        return;
+    }
+    // The batch is announced even when a frame throws (handleBridgeMessage catches, but be sure).
+    struct Batch {
+        DesktopCodingThreadStore &store;
+        explicit Batch(DesktopCodingThreadStore &s) : store(s) { store.beginEventBatch(); }
+        ~Batch() { store.endEventBatch(); }
+    } batch(m_store);
+    for (const BridgeMessage &message : messages) {
+        // Anything but an event sees the rows of the events before it.
+        if (!message.as<BridgeMessage::RepoEvent>())
+            m_store.flushEventBatch();
+        handleBridgeMessage(message);
+    }
+}
+
 void DesktopCodingHarnessViewModel::append(const RepoSessionEvent &repoEvent, const QString &sessionID,
                                            std::uint64_t sequence, const QString &toThreadID) {
     const std::optional<qsizetype> index = m_store.indexOf(toThreadID);
@@ -669,6 +694,11 @@ void DesktopCodingHarnessViewModel::append(const RepoSessionEvent &repoEvent, co
         return; // seen before: the same frame never shows twice
     const DesktopCodingEventTranslation translation =
         DesktopCodingEventTranslator::translate(repoEvent, sessionID, sequence, toThreadID, *projection);
+    // Effects beyond the thread's rows see the rows of the events before them.
+    if (m_store.inEventBatch() &&
+        (translation.sessionUpdated || translation.approvalAdded || translation.approvalResolved ||
+         (translation.endsSending && m_dispatcher.inFlightThreadID() == toThreadID)))
+        m_store.flushEventBatch();
     if (translation.sessionUpdated)
         if (const std::optional<DesktopCodingBridgeSessionSelection> selection =
                 m_sync.hydrateSession(*translation.sessionUpdated, std::nullopt, false))

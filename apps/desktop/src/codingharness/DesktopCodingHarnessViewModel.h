@@ -194,6 +194,8 @@ public:
     }
     // Every frame the bridge client hands over.
     void handleBridgeMessage(const BridgeMessage &message) override;
+    // Frames handed over together: their events change each thread's rows as one change.
+    void handleBridgeMessages(const QList<BridgeMessage> &messages) override;
 
     // ---- Selection (synchronous)
     Q_INVOKABLE void selectProject(const QString &id);
@@ -360,6 +362,7 @@ private:
     QHash<QString, QString> m_selectedThreadIDByProject;
     std::optional<QString> m_bridgeRefreshError;
     std::optional<qsizetype> m_visibleThreadIndex; // the thread the event models show
+    int m_announcedTurnCount = 0;                  // of the visible thread, as derivedValuesChanged told
     std::optional<qsizetype> m_selectedThreadSeen; // the selected thread the thread models last showed
 
     // List models

@@ -33,6 +33,37 @@ QVariantList imagesForView(const QList<DesktopCodingTurnImage> &images) {
 // ---------------------------------------------------------------------------------------------
 // DesktopCodingConversationFold
 
+namespace {
+
+using Rows = DesktopCodingConversationFold::Rows;
+
+std::optional<Rows> spanning(const std::optional<Rows> &a, const std::optional<Rows> &b) {
+    if (!a)
+        return b;
+    if (!b)
+        return a;
+    return Rows{std::min(a->first, b->first), std::max(a->last, b->last)};
+}
+
+} // namespace
+
+void DesktopCodingConversationFold::Change::merge(const Change &later) {
+    if (reset || later.reset) {
+        *this = Change{};
+        reset = true;
+        return;
+    }
+    chatRowsInserted = spanning(chatRowsInserted, later.chatRowsInserted);
+    activityRowsInserted = spanning(activityRowsInserted, later.activityRowsInserted);
+    chatRowsChanged = spanning(chatRowsChanged, later.chatRowsChanged);
+    // A changed row that was inserted by the same run is announced by its insertion.
+    if (chatRowsChanged && chatRowsInserted) {
+        chatRowsChanged->last = std::min(chatRowsChanged->last, chatRowsInserted->first - 1);
+        if (chatRowsChanged->last < chatRowsChanged->first)
+            chatRowsChanged.reset();
+    }
+}
+
 void DesktopCodingConversationFold::rebuild(const QList<DesktopCodingEvent> &events) {
     m_chat.clear();
     m_activity.clear();
@@ -64,7 +95,7 @@ void DesktopCodingConversationFold::take(const QList<DesktopCodingEvent> &events
     const auto addChatRow = [&] {
         m_chat.append(ChatRow{index, index, std::nullopt});
         m_chatRowOfEvent[index] = m_chat.size() - 1;
-        change.chatRowInserted = m_chat.size() - 1;
+        change.chatRowsInserted = Rows{m_chat.size() - 1, m_chat.size() - 1};
     };
     switch (event.kind) {
     case DesktopCodingEventKind::userMessage:
@@ -77,7 +108,7 @@ void DesktopCodingConversationFold::take(const QList<DesktopCodingEvent> &events
     case DesktopCodingEventKind::command:
     case DesktopCodingEventKind::diff:
         m_activity.append(index);
-        change.activityRowInserted = m_activity.size() - 1;
+        change.activityRowsInserted = Rows{m_activity.size() - 1, m_activity.size() - 1};
         break;
     case DesktopCodingEventKind::approval:
     case DesktopCodingEventKind::createdFile:
@@ -92,7 +123,7 @@ void DesktopCodingConversationFold::take(const QList<DesktopCodingEvent> &events
             row.mergedSummary->append(event.summary);
             row.last = index;
             m_chatRowOfEvent[index] = m_chat.size() - 1;
-            change.chatRowChanged = m_chat.size() - 1;
+            change.chatRowsChanged = Rows{m_chat.size() - 1, m_chat.size() - 1};
         } else if (!isBlank(event.summary)) {
             addChatRow();
         }
@@ -101,7 +132,7 @@ void DesktopCodingConversationFold::take(const QList<DesktopCodingEvent> &events
     case DesktopCodingEventKind::completed:
         if (m_afterAssistantText) {
             m_activity.append(index);
-            change.activityRowInserted = m_activity.size() - 1;
+            change.activityRowsInserted = Rows{m_activity.size() - 1, m_activity.size() - 1};
             m_afterAssistantText = false;
         } else {
             addChatRow();
@@ -121,7 +152,7 @@ DesktopCodingConversationFold::assistantTextExtended(const QList<DesktopCodingEv
         ChatRow &chatRow = m_chat[row];
         if (chatRow.mergedSummary)
             chatRow.mergedSummary->append(chunk);
-        change.chatRowChanged = row;
+        change.chatRowsChanged = Rows{row, row};
         return change;
     }
     // The text grew somewhere a merged row does not end, or a blank event became visible: rebuild.
@@ -393,24 +424,27 @@ void DesktopCodingEventListModel::endRebuild() {
 }
 
 void DesktopCodingEventListModel::apply(const DesktopCodingConversationFold::Change &change) {
-    if (change.reset) {
+    const std::optional<DesktopCodingConversationFold::Rows> inserted =
+        m_part == Part::chat ? change.chatRowsInserted : change.activityRowsInserted;
+    const int expected = announcedRowCount();
+    const bool inStep =
+        !inserted ? m_rowCount == expected : inserted->first == m_rowCount && inserted->last + 1 == expected;
+    if (change.reset || !inStep) {
+        // Rebuilt, or a change that does not follow the rows announced so far: start over.
         beginResetModel();
-        m_rowCount = announcedRowCount();
+        m_rowCount = expected;
         endResetModel();
         return;
     }
-    const std::optional<qsizetype> inserted =
-        m_part == Part::chat ? change.chatRowInserted : change.activityRowInserted;
     if (inserted) {
-        beginInsertRows({}, int(*inserted), int(*inserted));
-        ++m_rowCount;
+        beginInsertRows({}, int(inserted->first), int(inserted->last));
+        m_rowCount = expected;
         endInsertRows();
     }
-    if (m_part == Part::chat && change.chatRowChanged) {
-        const QModelIndex changed = index(int(*change.chatRowChanged));
-        Q_EMIT dataChanged(changed, changed,
+    if (m_part == Part::chat && change.chatRowsChanged)
+        Q_EMIT dataChanged(index(int(change.chatRowsChanged->first)),
+                           index(int(change.chatRowsChanged->last)),
                            {SummaryRole, Qt::DisplayRole, SummaryLengthRole, CreatedAtRole});
-    }
 }
 
 // ---------------------------------------------------------------------------------------------

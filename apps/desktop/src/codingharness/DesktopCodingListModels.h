@@ -28,11 +28,26 @@ class DesktopCodingHarnessViewModel;
 class DesktopCodingConversationFold {
 public:
     // What one update did to the rows.
+    // A run of rows, first to last inclusive.
+    struct Rows {
+        qsizetype first = 0;
+        qsizetype last = 0;
+        bool operator==(const Rows &) const = default;
+    };
+    // What one update, or several in a row, did to the rows. Rows are only ever added at the end, and only
+    // rows that existed before are reported as changed.
     struct Change {
-        std::optional<qsizetype> chatRowInserted;
-        std::optional<qsizetype> chatRowChanged;
-        std::optional<qsizetype> activityRowInserted;
+        std::optional<Rows> chatRowsInserted;
+        std::optional<Rows> chatRowsChanged;
+        std::optional<Rows> activityRowsInserted;
         bool reset = false; // the rows were rebuilt from the whole log
+
+        // Adds what a later update did, so the result announces both.
+        void merge(const Change &later);
+        bool isEmpty() const {
+            return !reset && !chatRowsInserted && !chatRowsChanged && !activityRowsInserted;
+        }
+        bool operator==(const Change &) const = default;
     };
 
     // Rebuilds every row from the log.

@@ -79,9 +79,9 @@ void DesktopCodingSessionSync::forgetBridge() {
 QCoro::Task<void> DesktopCodingSessionSync::ensureConnected() {
     QPointer<DesktopCodingSessionSync> self(this);
     Host *host = &m_host;
-    m_client->setOnMessage([self, host](const BridgeMessage &message) {
+    m_client->setOnMessages([self, host](const QList<BridgeMessage> &messages) {
         if (self)
-            host->handleBridgeMessage(message);
+            host->handleBridgeMessages(messages);
     });
     if (m_registry.isConnected()) {
         if (m_client->isConnected())

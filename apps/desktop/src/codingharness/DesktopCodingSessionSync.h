@@ -55,6 +55,10 @@ public:
     public:
         virtual ~Host();
         virtual void handleBridgeMessage(const BridgeMessage &message) = 0;
+        virtual void handleBridgeMessages(const QList<BridgeMessage> &messages) {
+            for (const BridgeMessage &message : messages)
+                handleBridgeMessage(message);
+        }
         virtual bool isSending() const = 0;
         virtual const QList<DesktopCodingProject> &projects() const = 0;
         virtual std::optional<qsizetype> selectedThreadIndex() const = 0;

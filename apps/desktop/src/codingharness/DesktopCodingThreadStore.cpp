@@ -1,5 +1,7 @@
 #include "DesktopCodingThreadStore.h"
 
+#include <algorithm>
+
 namespace rirudez {
 
 struct DesktopCodingThreadStore::ThreadState {
@@ -88,15 +90,13 @@ bool DesktopCodingThreadStore::appendEvent(qsizetype index, DesktopCodingEvent e
     ThreadState &state = *m_states[index];
     if (state.eventIndexByID.contains(event.id))
         return false;
-    Q_EMIT eventsAboutToChange(index);
+    aboutToChange(index);
     DesktopCodingThread &thread = m_threads[index];
     const bool wasEmpty = thread.session.events.isEmpty();
     state.eventIndexByID.insert(event.id, thread.session.events.size());
-    thread.append(event);
+    thread.append(std::move(event));
     const DesktopCodingConversationFold::Change change = state.fold.appended(thread.session.events);
-    Q_EMIT eventsChanged(index, change, true);
-    if (wasEmpty)
-        Q_EMIT threadContentChanged(index);
+    announce(index, change, true, wasEmpty);
     return true;
 }
 
@@ -120,7 +120,7 @@ void DesktopCodingThreadStore::applyAssistantText(qsizetype index, const Desktop
     }
     if (!row.grew)
         return; // the text is unchanged
-    Q_EMIT eventsAboutToChange(index);
+    aboutToChange(index);
     const qsizetype eventIndex = *existing;
     QList<DesktopCodingEvent> &events = m_threads[index].session.events;
     DesktopCodingEvent &shown = events[eventIndex];
@@ -134,7 +134,54 @@ void DesktopCodingThreadStore::applyAssistantText(qsizetype index, const Desktop
         state.fold.rebuild(events);
         change.reset = true;
     }
-    Q_EMIT eventsChanged(index, change, false);
+    announce(index, change, false, false);
+}
+
+void DesktopCodingThreadStore::aboutToChange(qsizetype index) {
+    if (m_batching && std::any_of(m_pending.cbegin(), m_pending.cend(),
+                                  [index](const PendingChange &pending) { return pending.index == index; }))
+        return;
+    Q_EMIT eventsAboutToChange(index);
+    if (m_batching)
+        m_pending.append(PendingChange{index, {}, false, false});
+}
+
+void DesktopCodingThreadStore::announce(qsizetype index, const DesktopCodingConversationFold::Change &change,
+                                        bool newEvent, bool gainedFirstEvent) {
+    if (!m_batching) {
+        Q_EMIT eventsChanged(index, change, newEvent);
+        if (gainedFirstEvent)
+            Q_EMIT threadContentChanged(index);
+        return;
+    }
+    for (PendingChange &pending : m_pending)
+        if (pending.index == index) {
+            pending.change.merge(change);
+            pending.newEvent = pending.newEvent || newEvent;
+            pending.gainedFirstEvent = pending.gainedFirstEvent || gainedFirstEvent;
+            return;
+        }
+}
+
+void DesktopCodingThreadStore::beginEventBatch() {
+    m_batching = true;
+}
+
+void DesktopCodingThreadStore::flushEventBatch() {
+    // Observers may start another change while hearing of this one: take the gathered changes first.
+    const QList<PendingChange> pending = std::exchange(m_pending, {});
+    for (const PendingChange &change : pending) {
+        if (change.change.isEmpty() && !change.newEvent)
+            continue;
+        Q_EMIT eventsChanged(change.index, change.change, change.newEvent);
+        if (change.gainedFirstEvent)
+            Q_EMIT threadContentChanged(change.index);
+    }
+}
+
+void DesktopCodingThreadStore::endEventBatch() {
+    flushEventBatch();
+    m_batching = false;
 }
 
 } // namespace rirudez

@@ -55,6 +55,15 @@ public:
     // Shows the joined assistant text: a new row, or the existing row grown.
     void applyAssistantText(qsizetype index, const DesktopCodingAssistantTextRow &row);
 
+    // Event batches: from beginEventBatch() to endEventBatch(), events appended or grown change the threads
+    // at once but are announced together, one eventsChanged per thread (after one eventsAboutToChange
+    // before the first of them), as if the whole run had been one change. flushEventBatch() announces what
+    // has gathered so far and keeps the batch open. Batches do not nest.
+    void beginEventBatch();
+    void flushEventBatch();
+    void endEventBatch();
+    bool inEventBatch() const { return m_batching; }
+
 Q_SIGNALS:
     void threadAboutToBeAppended(qsizetype index);
     void threadAppended(qsizetype index);
@@ -72,6 +81,19 @@ Q_SIGNALS:
 
 private:
     struct ThreadState;
+    struct PendingChange {
+        qsizetype index = 0;
+        DesktopCodingConversationFold::Change change;
+        bool newEvent = false;
+        bool gainedFirstEvent = false;
+    };
+    // Announces a change now, or gathers it into the batch.
+    void announce(qsizetype index, const DesktopCodingConversationFold::Change &change, bool newEvent,
+                  bool gainedFirstEvent);
+    void aboutToChange(qsizetype index);
+
+    bool m_batching = false;
+    QList<PendingChange> m_pending; // one per thread changed in the batch, in order of first change
 
     QList<DesktopCodingThread> m_threads;
     std::vector<std::unique_ptr<ThreadState>> m_states; // parallel to m_threads

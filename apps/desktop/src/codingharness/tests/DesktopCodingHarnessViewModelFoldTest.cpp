@@ -31,10 +31,12 @@ void expectSameRows(const DesktopCodingConversationFold &fold, const QList<Deskt
     EXPECT_EQ(fold.subtitle(events, u"Ready"_s), thread.subtitle()) << qPrintable(context);
 }
 
-class ConversationFoldTest : public ::testing::TestWithParam<quint32> {};
+// A seed, and the most steps whose changes are merged into one report (as a batch of frames is announced).
+class ConversationFoldTest : public ::testing::TestWithParam<std::tuple<quint32, int>> {};
 
 TEST_P(ConversationFoldTest, MatchesTheWholeLogRulesAfterEveryStep) {
-    QRandomGenerator random(GetParam());
+    const auto [seed, longestBatch] = GetParam();
+    QRandomGenerator random(seed);
     const QList<DesktopCodingEventKind> kinds{
         DesktopCodingEventKind::userMessage,   DesktopCodingEventKind::status,
         DesktopCodingEventKind::toolUse,       DesktopCodingEventKind::command,
@@ -54,7 +56,10 @@ TEST_P(ConversationFoldTest, MatchesTheWholeLogRulesAfterEveryStep) {
     DesktopCodingConversationFold fold;
     qsizetype chatRows = 0;
     qsizetype activityRows = 0;
-    for (int step = 0; step < 100; ++step) {
+    DesktopCodingConversationFold::Change batch;
+    int batchSteps = 0;
+    int batchLength = 1 + random.bounded(longestBatch);
+    for (int step = 0; step < 150; ++step) {
         const bool extend = !events.isEmpty() && random.bounded(3) == 0;
         // Extend the latest assistant-text event (the streamed run), wherever it sits in the log.
         qsizetype target = -1;
@@ -77,25 +82,40 @@ TEST_P(ConversationFoldTest, MatchesTheWholeLogRulesAfterEveryStep) {
                                              QDateTime::fromSecsSinceEpoch(1'700'000'000 + step, Qt::UTC)));
             change = fold.appended(events);
         }
-        const QString context = u"seed %1 step %2"_s.arg(GetParam()).arg(step);
-        // The change report accounts for every row: views that follow it stay in step.
-        if (change.reset) {
+        batch.merge(change);
+        if (++batchSteps < batchLength && step < 149)
+            continue;
+        const QString context = u"seed %1 batch %2 step %3"_s.arg(seed).arg(longestBatch).arg(step);
+        // The merged report accounts for every row of the batch: views that follow it stay in step.
+        if (batch.reset) {
             chatRows = fold.chatCount();
             activityRows = fold.activityCount();
         } else {
-            chatRows += change.chatRowInserted ? 1 : 0;
-            activityRows += change.activityRowInserted ? 1 : 0;
-            if (change.chatRowInserted) {
-                EXPECT_EQ(*change.chatRowInserted, fold.chatCount() - 1) << qPrintable(context);
+            if (batch.chatRowsChanged) {
+                EXPECT_GE(batch.chatRowsChanged->first, 0) << qPrintable(context);
+                EXPECT_LT(batch.chatRowsChanged->last, chatRows)
+                    << qPrintable(context) << " (rows existing before)";
+            }
+            if (batch.chatRowsInserted) {
+                EXPECT_EQ(batch.chatRowsInserted->first, chatRows) << qPrintable(context);
+                chatRows = batch.chatRowsInserted->last + 1;
+            }
+            if (batch.activityRowsInserted) {
+                EXPECT_EQ(batch.activityRowsInserted->first, activityRows) << qPrintable(context);
+                activityRows = batch.activityRowsInserted->last + 1;
             }
         }
         ASSERT_EQ(chatRows, fold.chatCount()) << qPrintable(context);
         ASSERT_EQ(activityRows, fold.activityCount()) << qPrintable(context);
         expectSameRows(fold, events, context);
+        batch = {};
+        batchSteps = 0;
+        batchLength = 1 + random.bounded(longestBatch);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(RandomLogs, ConversationFoldTest, ::testing::Range(1u, 17u));
+INSTANTIATE_TEST_SUITE_P(RandomLogs, ConversationFoldTest,
+                         ::testing::Combine(::testing::Range(1u, 13u), ::testing::Values(1, 4, 40)));
 
 TEST(ConversationFold, StreamingIntoTheLastRowChangesOnlyThatRow) {
     QList<DesktopCodingEvent> events{
@@ -108,8 +128,8 @@ TEST(ConversationFold, StreamingIntoTheLastRowChangesOnlyThatRow) {
         events[1].summary.append(u"lo"_s);
         const auto change = fold.assistantTextExtended(events, 1, u"lo"_s);
         ASSERT_FALSE(change.reset);
-        ASSERT_EQ(change.chatRowChanged, 1);
-        ASSERT_FALSE(change.chatRowInserted);
+        ASSERT_EQ(change.chatRowsChanged, (DesktopCodingConversationFold::Rows{1, 1}));
+        ASSERT_FALSE(change.chatRowsInserted);
     }
     EXPECT_EQ(fold.chatCount(), 2);
     EXPECT_EQ(fold.chatSummary(events, 1).size(), 3 + 200);
