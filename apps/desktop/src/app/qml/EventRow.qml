@@ -93,11 +93,10 @@ Item {
                 }
             }
             TextEdit {
-                objectName: row.isAssistant ? "" : "eventSummary"
-                visible: !row.isAssistant
+                objectName: "eventSummary"
                 width: parent.width
-                text: row.isAssistant ? "" : row.shownSummary
-                textFormat: TextEdit.PlainText
+                text: row.shownSummary
+                textFormat: row.isAssistant ? TextEdit.MarkdownText : TextEdit.PlainText
                 wrapMode: TextEdit.Wrap
                 readOnly: true
                 selectByMouse: true
@@ -107,37 +106,6 @@ Item {
                 selectionColor: HarnessPalette.selection
                 selectedTextColor: HarnessPalette.ink
                 font.pixelSize: 14
-            }
-            // Assistant text is Markdown, laid out block by block: a growing answer lays out its last block only.
-            Column {
-                objectName: row.isAssistant ? "eventSummary" : ""
-                readonly property string text: answerBlocks.text
-                visible: row.isAssistant
-                width: parent.width
-                Repeater {
-                    model: DesktopCodingAnswerBlocks {
-                        id: answerBlocks
-                        text: row.isAssistant ? row.shownSummary : ""
-                    }
-                    delegate: TextEdit {
-                        objectName: "eventSummaryBlock"
-                        required property string blockText
-                        required property bool startsParagraph
-                        width: parent ? parent.width : 0
-                        topPadding: startsParagraph ? 8 : 0
-                        text: blockText
-                        textFormat: TextEdit.MarkdownText
-                        wrapMode: TextEdit.Wrap
-                        readOnly: true
-                        selectByMouse: true
-                        selectByKeyboard: true
-                        persistentSelection: false
-                        color: HarnessPalette.ink
-                        selectionColor: Qt.rgba(0.04, 0.34, 0.30, 0.25)
-                        selectedTextColor: HarnessPalette.ink
-                        font.pixelSize: 14
-                    }
-                }
             }
             TextEdit {
                 objectName: "eventDetail"
