@@ -1,5 +1,5 @@
 # Entry points for people and CI. Compiling is CMake's job; this file only strings the steps together.
-.PHONY: all bootstrap test demo agents fuzz bench package format clean
+.PHONY: all bootstrap test soak demo agents fuzz bench package format clean
 
 PRESET ?= ci
 BUILD_DIR := build/$(PRESET)
@@ -13,6 +13,13 @@ test: bootstrap
 	@cmake --preset $(PRESET) >/dev/null
 	@cmake --build --preset $(PRESET)
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j2 --timeout 300
+
+# The bridge killed mid-turn and started again 100 times with the desktop's view model connected; prints
+# the counts of lost and doubled events (CI runs 10 restarts).
+soak: bootstrap
+	@cmake --preset $(PRESET) >/dev/null
+	@cmake --build --preset $(PRESET) --target codingharness_DesktopCodingBridgeRestartSoakTest
+	@RIRUDEZ_SOAK_RESTARTS=100 $(BUILD_DIR)/apps/desktop/src/codingharness/codingharness_DesktopCodingBridgeRestartSoakTest
 
 demo: bootstrap
 	@scripts/demo

@@ -66,6 +66,22 @@ QByteArray SessionStore::encodeFrame(const QString &sessionID, std::uint64_t seq
     return encodeBridgeMessage(BridgeMessage{BridgeMessage::RepoEvent{sessionID, sequence, event}});
 }
 
+namespace {
+
+// Whether a turn runs after this event, given whether one ran before it: a prompt or a received/working
+// status starts one; done, cancelled, a result or an error ends it.
+bool turnRunsAfter(const RepoSessionEvent &event, bool before) {
+    if (event.is<RepoSessionEvent::UserMessage>())
+        return true;
+    if (const auto *status = event.as<RepoSessionEvent::Status>())
+        return status->state == TurnState::received || status->state == TurnState::working;
+    if (event.is<RepoSessionEvent::Result>() || event.is<RepoSessionEvent::Error>())
+        return false;
+    return before;
+}
+
+} // namespace
+
 int SessionStore::load() {
     m_sessions.clear();
     m_frames = SessionFrameCache(m_frames.budget());
@@ -84,6 +100,19 @@ int SessionStore::load() {
             m_sessions.insert(name, *entry);
             m_frames.put(name, std::move(frames));
         }
+    }
+    // A turn that was running when the bridge went away ends here, in the log, so every reader sees it end.
+    // Its approvals that nobody can answer any more are resolved first, as a stop while running does.
+    for (auto it = m_sessions.begin(); it != m_sessions.end(); ++it) {
+        if (!it->turnRunning)
+            continue;
+        it->turnRunning = false;
+        for (const QString &approvalID : std::exchange(it->pendingApprovals, {}))
+            append(it.key(), RepoSessionEvent{RepoSessionEvent::ApprovalResolved{
+                                 approvalID, RepoApprovalDecision::denied}});
+        if (append(it.key(), RepoSessionEvent{RepoSessionEvent::Status{TurnState::cancelled}}))
+            qCInfo(lcSessions) << "session" << it.key()
+                               << "had a turn running at the last stop: recorded as cancelled";
     }
     qCInfo(lcSessions) << "loaded" << m_sessions.size() << "repo sessions from" << m_path;
     return int(m_sessions.size());
@@ -139,6 +168,13 @@ std::optional<SessionStore::Entry> SessionStore::loadSession(const QString &sess
             }
             entry.lastSequence = stored->sequence;
             frames->append({stored->sequence, encodeFrame(sessionID, stored->sequence, stored->event)});
+            entry.turnRunning = turnRunsAfter(stored->event, entry.turnRunning);
+            if (!entry.turnRunning)
+                entry.pendingApprovals.clear();
+            else if (const auto *requested = stored->event.as<RepoSessionEvent::ApprovalRequested>())
+                entry.pendingApprovals.append(requested->approvalID);
+            else if (const auto *resolved = stored->event.as<RepoSessionEvent::ApprovalResolved>())
+                entry.pendingApprovals.removeAll(resolved->approvalID);
             if (auto *opened = stored->event.as<RepoSessionEvent::SessionOpened>())
                 summaryFromEvents = opened->session;
             else if (auto *updated = stored->event.as<RepoSessionEvent::SessionUpdated>())

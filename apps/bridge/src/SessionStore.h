@@ -15,6 +15,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <optional>
@@ -32,7 +33,9 @@ public:
     // `replayBudgetBytes`: how many bytes of replay frames are kept in memory.
     explicit SessionStore(QString sessionsPath, qsizetype replayBudgetBytes = qsizetype(256) << 20);
 
-    // Reads every session folder. Returns how many sessions were loaded.
+    // Reads every session folder. A session whose log ends in a running turn (the bridge stopped without
+    // ending it) gets its unanswered approvals resolved as denied and a cancelled status appended. Returns
+    // how many sessions were loaded.
     int load();
 
     // Summaries of all sessions, or of one project's, the most recently active first.
@@ -77,6 +80,9 @@ private:
         std::uint64_t lastSequence = 0;
         QDateTime createdAt;
         QDateTime updatedAt;
+        // While loading: the log so far ends in a running turn, with these approvals unanswered.
+        bool turnRunning = false;
+        QStringList pendingApprovals;
     };
     bool writeSummary(const Entry &entry, QString *error = nullptr) const;
     std::optional<Entry> loadSession(const QString &sessionID, QList<SessionFrameCache::Frame> *frames);

@@ -108,7 +108,8 @@ TEST(SessionStore, TornLastLineIsDroppedAndTheNextEventStartsOnAFreshLine) {
         auto created = store.create(summaryFor(u"demo"_s));
         ASSERT_TRUE(created);
         sessionID = created->sessionID;
-        ASSERT_TRUE(store.append(sessionID, E{E::UserMessage{u"m"_s, u"hi"_s, {}}}));
+        ASSERT_TRUE(
+            store.append(sessionID, E{E::ToolUse{u"Read"_s}})); // no turn runs: nothing is added on load
         ASSERT_TRUE(store.append(sessionID, E{E::AssistantText{u"hello"_s}}));
     }
     const QString log = temp.filePath(sessionID + u"/events.jsonl"_s);
@@ -131,6 +132,65 @@ TEST(SessionStore, TornLastLineIsDroppedAndTheNextEventStartsOnAFreshLine) {
     const QList<QByteArray> lines = readAll(log).split('\n');
     EXPECT_EQ(lines.size(), 5); // four lines and the empty rest after the last newline
     EXPECT_TRUE(lines[3].startsWith(R"({"kind":"status")"));
+}
+
+// A log that ends in a running turn (the bridge was killed mid-turn) gets the turn's end on the next load,
+// exactly once, after its unanswered approvals are resolved as denied; a log whose last turn ended is left as
+// it is.
+TEST(SessionStore, ATurnRunningAtTheLastStopIsRecordedAsCancelledOnLoad) {
+    const E prompt{E::UserMessage{u"m"_s, u"hi"_s, {}}};
+    const auto asks = [](const char *id) {
+        return E{E::ApprovalRequested{QString::fromLatin1(id), u"m"_s, u"exec"_s, u"rm -rf build"_s}};
+    };
+    const auto denied = [](const char *id) {
+        return E{E::ApprovalResolved{QString::fromLatin1(id), RepoApprovalDecision::denied}};
+    };
+    const E cancelled{E::Status{TurnState::cancelled}};
+    const struct {
+        const char *name;
+        QList<E> events;
+        QList<E> added; // what the next load appends
+    } cases[] = {
+        {"a prompt", {prompt}, {cancelled}},
+        {"streaming", {prompt, E{E::Status{TurnState::working}}, E{E::AssistantText{u"x"_s}}}, {cancelled}},
+        {"waiting on approvals",
+         {prompt, asks("a1"), asks("a2"), E{E::ApprovalResolved{u"a1"_s, RepoApprovalDecision::approved}},
+          asks("a3")},
+         {denied("a2"), denied("a3"), cancelled}},
+        {"an approval of an earlier turn",
+         {prompt, asks("a1"), E{E::Status{TurnState::done}}, prompt},
+         {cancelled}},
+        {"a result", {prompt, E{E::Result{u"ok"_s, std::nullopt}}}, {}},
+        {"an error", {prompt, E{E::Error{ErrorCode::internalError, u"boom"_s}}}, {}},
+        {"done", {E{E::Status{TurnState::received}}, E{E::Status{TurnState::done}}}, {}},
+        {"no turn", {E{E::ToolUse{u"Read"_s}}}, {}},
+        {"nothing", {}, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir temp;
+        QString sessionID;
+        {
+            SessionStore store(temp.path());
+            auto created = store.create(summaryFor(u"demo"_s));
+            ASSERT_TRUE(created);
+            sessionID = created->sessionID;
+            for (const E &event : c.events)
+                ASSERT_TRUE(store.append(sessionID, event));
+        }
+        const qsizetype written = 1 + c.events.size(); // the session's opening, then the case's events
+        for (int load = 0; load < 2; ++load) {
+            SessionStore reloaded(temp.path());
+            ASSERT_EQ(reloaded.load(), 1);
+            const auto events = reloaded.events(sessionID);
+            ASSERT_TRUE(events);
+            ASSERT_EQ(events->size(), written + c.added.size()) << "load " << load;
+            for (qsizetype i = 0; i < c.added.size(); ++i) {
+                EXPECT_EQ((*events)[written + i].event, c.added[i]) << i;
+                EXPECT_EQ((*events)[written + i].sequence, std::uint64_t(written + i + 1));
+            }
+        }
+    }
 }
 
 TEST(SessionStore, DamagedSummaryIsRecoveredFromTheLog) {

@@ -232,7 +232,7 @@ QVariantMap DesktopCodingHarnessViewState::eventStyleMap(const QString &kind) co
 }
 
 QString DesktopCodingHarnessViewState::characterCount(const QString &prompt) const {
-    return QString::number(prompt.size());
+    return QString::number(DesktopCodingComposerSelection::characterCount(prompt.trimmed()));
 }
 
 QVariantList DesktopCodingHarnessViewState::requestPreview(const QString &projectID, const QString &agent,

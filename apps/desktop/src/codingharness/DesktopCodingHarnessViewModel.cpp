@@ -17,33 +17,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QVariantMap projectForView(const DesktopCodingProject &project) {
-    QStringList modes;
-    for (RepoAccessMode mode : project.supportedAccessModes)
-        modes.append(rawValue(mode));
-    return {{u"id"_s, project.id},
-            {u"name"_s, project.name},
-            {u"rootDisplay"_s, project.rootDisplay},
-            {u"branch"_s, project.branch.value_or(QString())},
-            {u"hasUncommittedChanges"_s, project.hasUncommittedChanges},
-            {u"statusLine"_s, project.statusLine()},
-            {u"maxAccess"_s, rawValue(project.maxAccess)},
-            {u"supportedAccessModes"_s, modes},
-            {u"allowWeb"_s, project.allowWeb}};
-}
-
-QVariantMap modelOptionForView(const DesktopCodingModelOption &option) {
-    QStringList levels;
-    for (DesktopCodingThinkingLevel level : option.thinkingLevels)
-        levels.append(rawValue(level));
-    return {{u"id"_s, option.id},
-            {u"displayName"_s, option.displayName},
-            {u"agent"_s, rawValue(option.agent)},
-            {u"supportsVision"_s, option.supportsVision},
-            {u"speedLabel"_s, option.speedLabel},
-            {u"thinkingLevels"_s, levels}};
-}
-
 std::optional<DesktopCodingProject> firstOf(const QList<DesktopCodingProject> &projects) {
     return projects.isEmpty() ? std::nullopt : std::optional(projects.first());
 }
@@ -599,18 +572,15 @@ QCoro::Task<void> DesktopCodingHarnessViewModel::sendPrompt() {
     co_await dispatching;
 }
 
-void DesktopCodingHarnessViewModel::turnConnectionLost() {
-    // The connection carrying the running turn is gone: nothing more of the turn can arrive on it. End the
-    // sending state with the failure so the refresh reconnects and resubscribes.
-    const std::optional<QString> threadID = m_dispatcher.inFlightThreadID();
-    if (!threadID)
-        return;
-    const QString id = *threadID;
-    append(DesktopCodingEvent(makeDesktopCodingID(), DesktopCodingEventKind::failed,
-                              u"Zad Ezarur dispatch failed"_s,
-                              BridgeClientError::connectionClosed().diagnosticText()),
-           id);
-    m_dispatcher.finishIfNeeded(id);
+std::optional<QString> DesktopCodingHarnessViewModel::inFlightBridgeSessionID() const {
+    const std::optional<QString> &threadID = m_dispatcher.inFlightThreadID();
+    const std::optional<qsizetype> index = threadID ? m_store.indexOf(*threadID) : std::nullopt;
+    return index ? m_store.at(*index).bridgeSessionID : std::nullopt;
+}
+
+bool DesktopCodingHarnessViewModel::isVisibleEventDelivered(const QString &eventID) const {
+    return m_visibleThreadIndex && *m_visibleThreadIndex < m_store.size() &&
+           m_store.isDelivered(*m_visibleThreadIndex, eventID);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -644,9 +614,12 @@ void DesktopCodingHarnessViewModel::handleBridgeMessage(const BridgeMessage &mes
         } else if (const auto *error = message.as<BridgeMessage::RepoError>()) {
             if (error->requestID && m_sync.failPendingList(*error->requestID, error->message))
                 return;
-            std::optional<QString> thread =
-                error->requestID ? m_sync.registry().takeOpenRequestThread(*error->requestID) : std::nullopt;
-            if (!thread && error->sessionID)
+            // The refusal of a session this desktop is opening: the client fails the open with the bridge's
+            // message, and the dispatch writes that failure as its one failure line.
+            if (error->requestID && m_sync.registry().takeOpenRequestThread(*error->requestID))
+                return;
+            std::optional<QString> thread;
+            if (error->sessionID)
                 thread = m_sync.threadID(*error->sessionID);
             if (!thread)
                 thread = m_dispatcher.inFlightThreadID();
@@ -692,13 +665,21 @@ void DesktopCodingHarnessViewModel::append(const RepoSessionEvent &repoEvent, co
     const RepoSessionProjection *projection = m_store.ingest(*index, repoEvent, sessionID, sequence);
     if (!projection)
         return; // seen before: the same frame never shows twice
-    const DesktopCodingEventTranslation translation =
+    DesktopCodingEventTranslation translation =
         DesktopCodingEventTranslator::translate(repoEvent, sessionID, sequence, toThreadID, *projection);
     // Effects beyond the thread's rows see the rows of the events before them.
     if (m_store.inEventBatch() &&
         (translation.sessionUpdated || translation.approvalAdded || translation.approvalResolved ||
          (translation.endsSending && m_dispatcher.inFlightThreadID() == toThreadID)))
         m_store.flushEventBatch();
+    // The bridge's echo of a prompt this desktop sent in this thread: the desktop's own row stands for it.
+    if (translation.userMessageID)
+        if (const std::optional<QString> own =
+                m_dispatcher.ownPromptEventID(toThreadID, *translation.userMessageID)) {
+            m_store.markDelivered(*index, *own);
+            translation.row.reset();
+            translation.retitleFrom.reset();
+        }
     if (translation.sessionUpdated)
         if (const std::optional<DesktopCodingBridgeSessionSelection> selection =
                 m_sync.hydrateSession(*translation.sessionUpdated, std::nullopt, false))
@@ -720,165 +701,6 @@ void DesktopCodingHarnessViewModel::append(const RepoSessionEvent &repoEvent, co
 void DesktopCodingHarnessViewModel::append(DesktopCodingEvent event, const QString &toThreadID) {
     if (const std::optional<qsizetype> index = m_store.indexOf(toThreadID))
         m_store.appendEvent(*index, std::move(event));
-}
-
-// ---------------------------------------------------------------------------------------------
-// For the screen
-
-void DesktopCodingHarnessViewModel::requestRefreshBridgeHealth() {
-    startDetached(refreshBridgeHealth());
-}
-
-void DesktopCodingHarnessViewModel::requestRefreshBridgeSessions() {
-    startDetached(refreshBridgeSessions());
-}
-
-void DesktopCodingHarnessViewModel::startBridgeSessionDiscovery() {
-    QPointer<DesktopCodingHarnessViewModel> self(this);
-    startDetached([](QPointer<DesktopCodingHarnessViewModel> owner) -> QCoro::Task<void> {
-        if (!owner)
-            co_return;
-        co_await owner->refreshBridgeHealth();
-        if (!owner)
-            co_return;
-        co_await owner->runBridgeSessionDiscoveryLoop();
-    }(self));
-}
-
-void DesktopCodingHarnessViewModel::requestSubscribeToSelectedBridgeSession() {
-    startDetached(subscribeToSelectedBridgeSession());
-}
-
-void DesktopCodingHarnessViewModel::requestSendPrompt() {
-    startDetached(sendPrompt());
-}
-
-void DesktopCodingHarnessViewModel::requestCancelActiveRepoMessage() {
-    startDetached(cancelActiveRepoMessage());
-}
-
-void DesktopCodingHarnessViewModel::requestRespondToApproval(const QString &approvalID,
-                                                             const QString &decision) {
-    if (const std::optional<RepoApprovalDecision> parsed = fromRaw<RepoApprovalDecision>(decision))
-        startDetached(respondToApproval(approvalID, *parsed));
-}
-
-void DesktopCodingHarnessViewModel::selectAgentByID(const QString &agent) {
-    if (const std::optional<DesktopCodingAgent> parsed = fromRaw<DesktopCodingAgent>(agent))
-        selectAgent(*parsed);
-}
-
-void DesktopCodingHarnessViewModel::selectThinkingByID(const QString &level) {
-    if (const std::optional<DesktopCodingThinkingLevel> parsed = fromRaw<DesktopCodingThinkingLevel>(level))
-        selectThinking(*parsed);
-}
-
-void DesktopCodingHarnessViewModel::selectRuntimeModeByID(const QString &mode) {
-    if (const std::optional<DesktopCodingRuntimeMode> parsed = fromRaw<DesktopCodingRuntimeMode>(mode))
-        selectRuntimeMode(*parsed);
-}
-
-void DesktopCodingHarnessViewModel::applyRuntimeModeByID(const QString &mode) {
-    if (const std::optional<DesktopCodingRuntimeMode> parsed = fromRaw<DesktopCodingRuntimeMode>(mode))
-        applyRuntimeMode(*parsed);
-}
-
-QVariantMap DesktopCodingHarnessViewModel::pendingApprovalForEventID(const QString &eventID) const {
-    const std::optional<DesktopCodingPendingApproval> approval = pendingApproval(eventID);
-    if (!approval)
-        return {};
-    return {{u"id"_s, approval->id},
-            {u"threadID"_s, approval->threadID},
-            {u"sessionID"_s, approval->sessionID},
-            {u"approvalID"_s, approval->approvalID},
-            {u"messageID"_s, approval->messageID},
-            {u"method"_s, approval->method},
-            {u"summary"_s, approval->summary},
-            {u"eventID"_s, approval->eventID},
-            {u"createdAt"_s, approval->createdAt}};
-}
-
-QVariantList DesktopCodingHarnessViewModel::modelOptionsFor(const QString &agent) const {
-    QVariantList list;
-    if (const std::optional<DesktopCodingAgent> parsed = fromRaw<DesktopCodingAgent>(agent))
-        for (const DesktopCodingModelOption &option : modelOptions(*parsed, modelCatalog()))
-            list.append(modelOptionForView(option));
-    return list;
-}
-
-QVariantList DesktopCodingHarnessViewModel::projectsForView() const {
-    QVariantList list;
-    for (const DesktopCodingProject &project : m_projects)
-        list.append(projectForView(project));
-    return list;
-}
-
-QVariantMap DesktopCodingHarnessViewModel::modelCatalogForView() const {
-    QVariantMap map;
-    for (auto it = modelCatalog().constBegin(); it != modelCatalog().constEnd(); ++it) {
-        QVariantList options;
-        for (const DesktopCodingModelOption &option : it.value())
-            options.append(modelOptionForView(option));
-        map.insert(rawValue(it.key()), options);
-    }
-    return map;
-}
-
-QVariantMap DesktopCodingHarnessViewModel::selectedThreadIDByProjectForView() const {
-    QVariantMap map;
-    for (auto it = m_selectedThreadIDByProject.constBegin(); it != m_selectedThreadIDByProject.constEnd();
-         ++it)
-        map.insert(it.key(), it.value());
-    return map;
-}
-
-QVariantMap DesktopCodingHarnessViewModel::selectedProjectForView() const {
-    const std::optional<DesktopCodingProject> project = selectedProject();
-    return project ? projectForView(*project) : QVariantMap();
-}
-
-int DesktopCodingHarnessViewModel::selectedThreadIndexForView() const {
-    const std::optional<qsizetype> index = selectedThreadIndex();
-    return index ? int(*index) : -1;
-}
-
-int DesktopCodingHarnessViewModel::visibleTurnCount() const {
-    return visibleFold().turnCount();
-}
-
-QVariantList DesktopCodingHarnessViewModel::modelOptionsForView() const {
-    return modelOptionsFor(rawValue(selectedAgent()));
-}
-
-QVariantMap DesktopCodingHarnessViewModel::selectedModelForView() const {
-    const std::optional<DesktopCodingModelOption> model = selectedModel();
-    return model ? modelOptionForView(*model) : QVariantMap();
-}
-
-QStringList DesktopCodingHarnessViewModel::thinkingOptionsForView() const {
-    QStringList list;
-    for (DesktopCodingThinkingLevel level : thinkingOptions())
-        list.append(rawValue(level));
-    return list;
-}
-
-QStringList DesktopCodingHarnessViewModel::runtimeModeOptionsForView() const {
-    QStringList list;
-    for (DesktopCodingRuntimeMode mode : runtimeModeOptions())
-        list.append(rawValue(mode));
-    return list;
-}
-
-QVariantMap DesktopCodingHarnessViewModel::currentRequestDraftForView() const {
-    const DesktopCodingRequestDraft draft = currentRequestDraft();
-    return {{u"projectID"_s, draft.projectID.value_or(QString())},
-            {u"agent"_s, rawValue(draft.agent)},
-            {u"modelID"_s, draft.modelID.value_or(QString())},
-            {u"access"_s, rawValue(draft.access)},
-            {u"permission"_s, rawValue(draft.permission)},
-            {u"thinking"_s, rawValue(draft.thinking)},
-            {u"allowWeb"_s, draft.allowWeb},
-            {u"prompt"_s, draft.prompt}};
 }
 
 } // namespace rirudez

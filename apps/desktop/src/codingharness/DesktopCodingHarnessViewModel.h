@@ -225,6 +225,8 @@ public:
     // ---- For the screen (QML)
     Q_INVOKABLE void requestRefreshBridgeHealth();
     Q_INVOKABLE void requestRefreshBridgeSessions();
+    // Asks the bridge again now: its health, then its sessions (the screen's Retry).
+    Q_INVOKABLE void retryBridgeConnection();
     // refreshBridgeHealth() once, then the discovery loop every 4 s until stopBridgeSessionDiscoveryLoop().
     Q_INVOKABLE void startBridgeSessionDiscovery();
     Q_INVOKABLE void stopBridgeSessionDiscovery() { stopBridgeSessionDiscoveryLoop(); }
@@ -265,6 +267,10 @@ public:
     const DesktopBridgeSessionRegistry &bridgeRegistry() const { return m_sync.registry(); }
     bool hasPendingSessionList() const { return m_sync.hasPendingSessionList(); }
     const std::optional<QString> &inFlightThreadID() const { return m_dispatcher.inFlightThreadID(); }
+    // Whether the bridge confirmed the visible thread's event as received (a prompt this desktop sent).
+    bool isVisibleEventDelivered(const QString &eventID) const;
+    // The number of turns (user messages) the visible thread shows.
+    int visibleTurnCount() const;
 
 Q_SIGNALS:
     void projectsChanged();
@@ -295,7 +301,7 @@ private:
     void applyBridgeSessionSelection(const DesktopCodingBridgeSessionSelection &selection) override;
     bool visibleSessionShowsChat() const override { return visibleFold().chatCount() > 0; }
     void setBridgeRefreshError(const std::optional<QString> &error) override;
-    void turnConnectionLost() override;
+    std::optional<QString> inFlightBridgeSessionID() const override;
 
     // Frames of a repo session
     void append(const RepoSessionEvent &repoEvent, const QString &sessionID, std::uint64_t sequence,
@@ -333,7 +339,6 @@ private:
     int selectedThreadIndexForView() const;
     QString visibleSessionID() const { return visibleSession().id; }
     QString visibleSessionTitle() const { return visibleSession().title; }
-    int visibleTurnCount() const;
     QVariantList modelOptionsForView() const;
     QVariantMap selectedModelForView() const;
     QStringList thinkingOptionsForView() const;

@@ -343,6 +343,14 @@ DesktopCodingEventListModel::DesktopCodingEventListModel(const DesktopCodingHarn
                 if (m_viewModel->visibleThreadIndex() == thread)
                     apply(change);
             });
+    connect(&viewModel->threadStore(), &DesktopCodingThreadStore::eventDelivered, this,
+            [this](qsizetype thread, qsizetype eventIndex) {
+                if (m_part != Part::chat || m_viewModel->visibleThreadIndex() != thread)
+                    return;
+                if (const std::optional<qsizetype> row =
+                        m_viewModel->visibleFold().chatRowOfEvent(eventIndex))
+                    Q_EMIT dataChanged(index(int(*row)), index(int(*row)), {DeliveredRole});
+            });
 }
 
 int DesktopCodingEventListModel::rowCount(const QModelIndex &parent) const {
@@ -383,6 +391,9 @@ QVariant DesktopCodingEventListModel::data(const QModelIndex &index, int role) c
         return imagesForView(event.images);
     case ImageCountRole:
         return int(event.images.size());
+    case DeliveredRole:
+        return event.kind == DesktopCodingEventKind::userMessage &&
+               m_viewModel->isVisibleEventDelivered(event.id);
     default:
         return {};
     }
@@ -397,7 +408,14 @@ QHash<int, QByteArray> DesktopCodingEventListModel::roleNames() const {
             {CreatedAtRole, "createdAt"},
             {ImagesRole, "images"},
             {ImageCountRole, "imageCount"},
-            {SummaryLengthRole, "summaryLength"}};
+            {SummaryLengthRole, "summaryLength"},
+            {DeliveredRole, "delivered"}};
+}
+
+std::optional<qsizetype> DesktopCodingConversationFold::chatRowOfEvent(qsizetype eventIndex) const {
+    if (eventIndex < 0 || eventIndex >= m_chatRowOfEvent.size() || m_chatRowOfEvent[eventIndex] < 0)
+        return std::nullopt;
+    return m_chatRowOfEvent[eventIndex];
 }
 
 QString DesktopCodingEventListModel::summaryAt(int row) const {

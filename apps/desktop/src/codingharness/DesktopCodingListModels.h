@@ -67,6 +67,8 @@ public:
     const DesktopCodingEvent &activityEvent(const QList<DesktopCodingEvent> &events, qsizetype row) const;
     // The number of user messages.
     int turnCount() const { return m_turnCount; }
+    // The chat row that shows the event at that index of the log, if any.
+    std::optional<qsizetype> chatRowOfEvent(qsizetype eventIndex) const;
     // The thread subtitle: "<n> turn(s) · <snippet of the last chat row>", or `withoutChat` when the chat is
     // empty. Reads only the start of the last row's text.
     QString subtitle(const QList<DesktopCodingEvent> &events, const QString &withoutChat) const;
@@ -160,6 +162,8 @@ public:
         // The summary's length. Changes with the summary: a view that must not receive a growing text on
         // every streamed piece follows this and reads the text through summaryAt() when it wants it.
         SummaryLengthRole,
+        // A prompt this desktop sent that the bridge confirmed as received.
+        DeliveredRole,
     };
     Q_ENUM(Role)
 

@@ -100,10 +100,24 @@ QCoro::Task<void> DesktopCodingSessionSync::ensureConnected() {
 }
 
 QCoro::Task<void> DesktopCodingSessionSync::refresh() {
-    if (m_host.isSending() && m_registry.isConnected() && !m_client->isConnected())
-        m_host.turnConnectionLost();
-    if (m_host.isSending() || m_pendingSessionList)
+    // One refresh at a time: a retry during a poll would otherwise connect twice at once.
+    if (m_refreshing)
         co_return;
+    m_refreshing = true;
+    QPointer<DesktopCodingSessionSync> self(this);
+    QCoro::Task<void> refreshing = refreshOnce();
+    co_await refreshing;
+    if (self)
+        m_refreshing = false;
+}
+
+QCoro::Task<void> DesktopCodingSessionSync::refreshOnce() {
+    if (m_pendingSessionList)
+        co_return;
+    if (m_host.isSending()) {
+        co_await followRunningTurn();
+        co_return;
+    }
 
     QPointer<DesktopCodingSessionSync> self(this);
     std::exception_ptr failure;
@@ -162,6 +176,25 @@ QCoro::Task<void> DesktopCodingSessionSync::runLoop(std::uint64_t pollIntervalNa
             break;
         QCoro::Task<void> sleeping = QCoro::sleepFor(std::chrono::nanoseconds(pollIntervalNanoseconds));
         co_await sleeping;
+    }
+}
+
+QCoro::Task<void> DesktopCodingSessionSync::followRunningTurn() {
+    if (m_registry.isConnected() && m_client->isConnected())
+        co_return;
+    const std::optional<QString> sessionID = m_host.inFlightBridgeSessionID();
+    if (!sessionID)
+        co_return; // still opening its session: the dispatch reports how that ends
+    QPointer<DesktopCodingSessionSync> self(this);
+    QCoro::Task<DesktopCodingCaught> following = failureOf(subscribeIfNeeded(*sessionID));
+    const std::exception_ptr failure = (co_await following).failure;
+    if (!self)
+        co_return;
+    if (failure) {
+        m_registry.resetConnection();
+        m_host.setBridgeRefreshError(DesktopCodingTaskFailure::describe(failure).localized);
+    } else {
+        m_host.setBridgeRefreshError(std::nullopt);
     }
 }
 

@@ -66,8 +66,8 @@ public:
         // Whether the visible session shows chat rows (a list timeout is then not shown over it).
         virtual bool visibleSessionShowsChat() const = 0;
         virtual void setBridgeRefreshError(const std::optional<QString> &error) = 0;
-        // The connection that carried the running turn ended.
-        virtual void turnConnectionLost() = 0;
+        // The bridge session of the turn being sent, once it has one.
+        virtual std::optional<QString> inFlightBridgeSessionID() const = 0;
     };
 
     DesktopCodingSessionSync(Host &host, DesktopCodingThreadStore &store,
@@ -86,6 +86,9 @@ public:
     // Another bridge: forgets the session mappings, subscriptions and recency of the old one. A list still
     // awaited from it ends empty (its answer no longer matters); the loop goes on with the new bridge.
     void forgetBridge();
+    // While a turn runs: when the connection carrying it ended, connects and subscribes again (the bridge's
+    // replay brings what was missed; frames seen before are dropped). The turn goes on.
+    QCoro::Task<void> followRunningTurn();
     // Subscribes to the selected thread's session; failures end in the refresh error line.
     QCoro::Task<void> subscribeToSelected();
     // Throws what connecting or sending throws.
@@ -108,6 +111,7 @@ public:
     bool hasPendingSessionList() const { return m_pendingSessionList != nullptr; }
 
 private:
+    QCoro::Task<void> refreshOnce();
     void finishPendingSessionList(const QString &requestID, BridgeSessionListResult result);
 
     Host &m_host;
@@ -120,6 +124,7 @@ private:
     std::shared_ptr<BridgeSessionListRequest> m_pendingSessionList;
     std::optional<QDateTime> m_latestSeenBridgeSessionUpdatedAt;
     std::uint64_t m_loopGeneration = 0;
+    bool m_refreshing = false;
 };
 
 } // namespace rirudez

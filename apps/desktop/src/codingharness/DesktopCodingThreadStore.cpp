@@ -11,6 +11,8 @@ struct DesktopCodingThreadStore::ThreadState {
     QHash<QString, qsizetype> eventIndexByID;
     // The chat and activity rows of the thread's log.
     DesktopCodingConversationFold fold;
+    // Events the bridge confirmed as received.
+    QSet<QString> delivered;
 };
 
 DesktopCodingThreadStore::DesktopCodingThreadStore(QObject *parent) : QObject(parent) {}
@@ -109,6 +111,19 @@ const RepoSessionProjection *DesktopCodingThreadStore::ingest(qsizetype index, c
     if (!state.projection->ingest(event, sessionID, sequence))
         return nullptr;
     return &*state.projection;
+}
+
+void DesktopCodingThreadStore::markDelivered(qsizetype index, const QString &eventID) {
+    ThreadState &state = *m_states[index];
+    const auto found = state.eventIndexByID.constFind(eventID);
+    if (found == state.eventIndexByID.constEnd() || state.delivered.contains(eventID))
+        return;
+    state.delivered.insert(eventID);
+    Q_EMIT eventDelivered(index, *found);
+}
+
+bool DesktopCodingThreadStore::isDelivered(qsizetype index, const QString &eventID) const {
+    return m_states[index]->delivered.contains(eventID);
 }
 
 void DesktopCodingThreadStore::applyAssistantText(qsizetype index, const DesktopCodingAssistantTextRow &row) {

@@ -52,6 +52,9 @@ public:
     // seen before.
     const RepoSessionProjection *ingest(qsizetype index, const RepoSessionEvent &event,
                                         const QString &sessionID, std::uint64_t sequence);
+    // The bridge confirmed the event (a prompt this desktop sent) as received.
+    void markDelivered(qsizetype index, const QString &eventID);
+    bool isDelivered(qsizetype index, const QString &eventID) const;
     // Shows the joined assistant text: a new row, or the existing row grown.
     void applyAssistantText(qsizetype index, const DesktopCodingAssistantTextRow &row);
 
@@ -76,6 +79,8 @@ Q_SIGNALS:
     void eventsAboutToChange(qsizetype index);
     void eventsChanged(qsizetype index, const rirudez::DesktopCodingConversationFold::Change &change,
                        bool newEvent);
+    // The event at `eventIndex` of the thread was marked delivered.
+    void eventDelivered(qsizetype index, qsizetype eventIndex);
     // The thread gained its first event or its bridge session changed: whether it is listed may change.
     void threadContentChanged(qsizetype index);
 

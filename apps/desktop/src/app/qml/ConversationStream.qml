@@ -107,6 +107,7 @@ Item {
                 required summaryLength
                 required detail
                 required createdAt
+                required delivered
                 width: list.width
                 vm: stream.vm
                 st: stream.st

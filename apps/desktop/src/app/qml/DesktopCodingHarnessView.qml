@@ -107,8 +107,42 @@ Rectangle {
                 height: 1
                 color: HarnessPalette.border
             }
-            ConversationStream {
+            // While the bridge cannot be reached: why, and a way to ask again now (the 4 s polls go on too).
+            Rectangle {
+                id: unreachable
+                objectName: "bridgeUnreachableBanner"
+                readonly property string reason: screen.vm ? screen.vm.bridgeRefreshError : ""
                 anchors.top: headerRule.bottom
+                width: parent.width
+                visible: reason.length > 0
+                height: visible ? bannerRow.implicitHeight + 16 : 0
+                color: HarnessPalette.panelStrong
+                Row {
+                    id: bannerRow
+                    x: 16
+                    anchors.verticalCenter: parent.verticalCenter
+                    spacing: 10
+                    Symbol { name: "exclamationmark.triangle"; color: HarnessPalette.red; size: 16; anchors.verticalCenter: parent.verticalCenter }
+                    Text {
+                        objectName: "bridgeUnreachableReason"
+                        width: Math.max(0, unreachable.width - 32 - 26 - retryButton.width - 20)
+                        anchors.verticalCenter: parent.verticalCenter
+                        text: "Zad Ezarur is not reachable: " + unreachable.reason
+                        color: HarnessPalette.ink
+                        font.pixelSize: 13
+                        wrapMode: Text.Wrap
+                    }
+                    Button {
+                        id: retryButton
+                        objectName: "bridgeRetryButton"
+                        text: "Retry"
+                        anchors.verticalCenter: parent.verticalCenter
+                        onClicked: screen.vm.retryBridgeConnection()
+                    }
+                }
+            }
+            ConversationStream {
+                anchors.top: unreachable.bottom
                 anchors.bottom: composer.top
                 anchors.left: parent.left
                 anchors.right: parent.right

@@ -16,6 +16,8 @@ Item {
     property int summaryLength
     property string detail
     property var createdAt
+    // A prompt of this desktop that the bridge confirmed as received.
+    property bool delivered
 
     readonly property var style: st ? st.eventStyleMap(kind) : ({ symbol: "", name: "", tint: "black" })
     readonly property bool isAssistant: kind === "assistantText" || kind === "completed"
@@ -87,6 +89,14 @@ Item {
                 Text {
                     objectName: "eventTime"
                     text: row.st && row.createdAt ? row.st.shortTime(row.createdAt) : ""
+                    color: HarnessPalette.faint
+                    font.pixelSize: 11
+                    anchors.baseline: parent.children[0].baseline
+                }
+                Text {
+                    objectName: "eventDelivered"
+                    visible: row.delivered
+                    text: "Delivered"
                     color: HarnessPalette.faint
                     font.pixelSize: 11
                     anchors.baseline: parent.children[0].baseline

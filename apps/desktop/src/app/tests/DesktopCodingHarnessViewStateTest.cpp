@@ -34,6 +34,25 @@ INSTANTIATE_TEST_SUITE_P(Counts, ActivityCountLineTest,
                                            CountCase{0, "0 bridge events"},
                                            CountCase{11, "11 bridge events"}));
 
+// The composer's count is of the trimmed prompt in user-perceived characters.
+TEST(DesktopCodingHarnessViewStateTest, CharacterCountCountsWhatTheUserSeesOfTheTrimmedPrompt) {
+    const struct {
+        QString prompt;
+        const char *count;
+    } cases[] = {
+        {u"fix it"_s, "6"},
+        {u"  fix it \n"_s, "6"},
+        {u" \t\n"_s, "0"},
+        {u"ok 👍"_s, "4"},               // an emoji outside the BMP (two UTF-16 units)
+        {u"👨‍👩‍👧"_s, "1"}, // a family joined by zero-width joiners
+        {u"e\u0301"_s, "1"},            // a letter with a combining accent
+        {u"🇫🇷🇯🇵"_s, "2"},               // two flags
+    };
+    DesktopCodingHarnessViewState state;
+    for (const auto &c : cases)
+        EXPECT_EQ(state.characterCount(c.prompt), QString::fromUtf8(c.count)) << qPrintable(c.prompt);
+}
+
 TEST(DesktopCodingHarnessViewStateTest, SubtitleDropsAbsentPartsAndJoinsWithSlashes) {
     DesktopCodingHarnessViewState state;
     EXPECT_EQ(state.sessionSubtitle(u"demo"_s, u"gpt-5.5"_s, u"auto"_s), u"demo / gpt-5.5 / auto"_s);

@@ -23,6 +23,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 
@@ -48,6 +50,27 @@ std::unique_ptr<DesktopCodingHarnessViewModel> makeViewModel(const QString &stat
     return std::make_unique<DesktopCodingHarnessViewModel>(std::move(projects), std::move(catalog), health,
                                                            pairing, recency, client);
 }
+
+// The pairing and health of whatever port the in-process bridge listens on now (it changes when the bridge
+// is started again).
+class FollowingBridgeSource final : public DesktopCodingBridgeHealthSource,
+                                    public DesktopCodingBridgePairingSource {
+public:
+    FollowingBridgeSource(QString stateDirectory, std::function<int()> port)
+        : m_stateDirectory(std::move(stateDirectory)), m_port(std::move(port)) {}
+    Pairing loadPairing() override { return local().loadPairing(); }
+    QCoro::Task<BridgeHealth> loadHealth() override {
+        LocalDesktopCodingBridgeHealthSource source = local();
+        co_return co_await source.loadHealth();
+    }
+
+private:
+    LocalDesktopCodingBridgeHealthSource local() const {
+        return LocalDesktopCodingBridgeHealthSource(m_stateDirectory, u"127.0.0.1"_s, m_port());
+    }
+    QString m_stateDirectory;
+    std::function<int()> m_port;
+};
 
 int rowCount(QObject *model) {
     return qobject_cast<QAbstractItemModel *>(model)->rowCount();
@@ -249,6 +272,10 @@ TEST_F(ConnectedScreenTest, AFullTurnIsRenderedAsRowsAndTheActionButtonTurnsToSt
     ASSERT_EQ(rows.size(), rowCount(vm->chatEventModel()));
     ASSERT_GE(rows.size(), 2);
     EXPECT_EQ(rows.constFirst(), u"Explain the layout of this repository"_s);
+    // The bridge's echo of the prompt marks the user's row as delivered instead of adding a second one.
+    EXPECT_EQ(rows.count(u"Explain the layout of this repository"_s), 1);
+    EXPECT_EQ(screen->findAll(u"eventDelivered"_s).size(), 1);
+    EXPECT_EQ(vm->visibleTurnCount(), 1);
     // The streamed answer is one row (its chunks joined), after the user's message.
     EXPECT_EQ(rows.filter(u"You asked"_s).size(), 1) << rows.join(u" | "_s).toStdString();
     EXPECT_FALSE(rows.constFirst().contains(u"You asked"_s));
@@ -438,6 +465,57 @@ TEST_F(ConnectedScreenTest, ShowingTheScreenAgainDoesNotRestartPolling) {
 
 // ---------------------------------------------------------------------------------------------
 // Without a bridge
+
+// While the bridge cannot be reached the screen says so, with the reason and a Retry; the line goes away as
+// soon as the bridge answers, and comes back when it goes away again.
+TEST(UnreachableBridgeScreenTest, TheBannerGivesTheReasonAndRetryClearsItOnceTheBridgeAnswers) {
+    auto bridge = std::make_unique<InProcessBridge>();
+    ASSERT_TRUE(bridge->isRunning());
+    const QString state = bridge->stateDirectory();
+    const std::uint16_t stoppedPort = bridge->port();
+    bridge->stop(); // the state directory stays: token and fingerprint are there, nobody listens
+    int port = stoppedPort;
+    auto rootView = std::make_unique<RootView>(
+        [state, &port] {
+            auto source = std::make_shared<FollowingBridgeSource>(state, [&port] { return port; });
+            auto recency = std::make_shared<LocalDesktopCodingBridgeSessionRecencySource>(state);
+            auto client =
+                std::make_shared<DesktopCodingBridgeClientAdapter>(std::make_shared<BridgeClient>());
+            return std::make_unique<DesktopCodingHarnessViewModel>(
+                DesktopCodingHarnessViewModel::sampleProjects(),
+                DesktopCodingHarnessViewModel::fallbackModelCatalog(), source, source, recency, client);
+        },
+        testing::testPollInterval);
+    auto screenHarness = std::make_unique<ScreenHarness>(*rootView, 1200, 800);
+    ScreenHarness &screen = *screenHarness;
+    DesktopCodingHarnessViewModel *vm = rootView->codingViewModel();
+    QQuickItem *banner = screen.find(u"bridgeUnreachableBanner"_s);
+    ASSERT_NE(banner, nullptr);
+
+    ASSERT_TRUE(waitUntil([&] { return banner->isVisible(); }, 10s));
+    const QString reason = vm->bridgeRefreshError().value_or(QString());
+    ASSERT_FALSE(reason.isEmpty());
+    EXPECT_EQ(text(screen.find(u"bridgeUnreachableReason"_s)), u"Zad Ezarur is not reachable: "_s + reason);
+    EXPECT_TRUE(screen.isOnScreen(u"bridgeRetryButton"_s));
+
+    // The bridge comes back; with the polls stopped, Retry alone brings the screen back to it.
+    vm->stopBridgeSessionDiscoveryLoop();
+    ASSERT_TRUE(bridge->restart());
+    port = bridge->port();
+    ASSERT_TRUE(screen.click(u"bridgeRetryButton"_s));
+    ASSERT_TRUE(waitUntil([&] { return !banner->isVisible(); }, 10s))
+        << vm->bridgeRefreshError().value_or(QString()).toStdString();
+    EXPECT_EQ(vm->selectedProjectID(), bridge->demoProjectID());
+    EXPECT_EQ(banner->height(), 0); // the conversation takes its place again
+
+    // Gone again: the next try shows it again.
+    bridge->stop();
+    vm->retryBridgeConnection();
+    ASSERT_TRUE(waitUntil([&] { return banner->isVisible(); }, 10s));
+
+    screenHarness.reset();
+    testing::destroyRootView(rootView);
+}
 
 TEST(DisconnectedScreenTest, SubtitleWithNothingSelectedIsThePermissionAlone) {
     QTemporaryDir emptyState; // no token: every refresh fails without touching the network
