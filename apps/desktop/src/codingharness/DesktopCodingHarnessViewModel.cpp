@@ -676,6 +676,8 @@ void DesktopCodingHarnessViewModel::append(const RepoSessionEvent &repoEvent, co
     if (translation.userMessageID)
         if (const std::optional<QString> own =
                 m_dispatcher.ownPromptEventID(toThreadID, *translation.userMessageID)) {
+            if (m_store.inEventBatch())
+                m_store.flushEventBatch(); // the list models find the row among the rows shown
             m_store.markDelivered(*index, *own);
             translation.row.reset();
             translation.retitleFrom.reset();
