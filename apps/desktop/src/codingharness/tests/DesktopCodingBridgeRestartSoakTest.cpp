@@ -208,13 +208,26 @@ TEST(CodingBridgeRestartSoak, KillsMidTurnLoseAndDoubleNothing) {
     for (const auto &[id, row] : expected) {
         const auto shown = std::find_if(thread().session.events.begin(), thread().session.events.end(),
                                         [&](const DesktopCodingEvent &e) { return e.id == id; });
-        if (shown == thread().session.events.end() || shown->summary != row.summary)
+        if (shown == thread().session.events.end() || shown->summary != row.summary) {
             ++lost;
+            ADD_FAILURE() << "lost " << qPrintable(id) << " " << qPrintable(row.summary.left(60))
+                          << " shown as "
+                          << (shown == thread().session.events.end() ? "nothing"
+                                                                     : qPrintable(shown->summary.left(60)));
+        }
     }
-    for (const auto &[id, copies] : seen)
-        doubled += copies - 1 + (expected.count(id) ? 0 : 1);
+    for (const auto &[id, copies] : seen) {
+        const int extra = copies - 1 + (expected.count(id) ? 0 : 1);
+        if (extra > 0)
+            ADD_FAILURE() << "doubled " << qPrintable(id) << " (" << copies
+                          << " copies, in the log: " << expected.count(id) << ")";
+        doubled += extra;
+    }
     // Every prompt shows once, however often the bridge replayed its echo.
-    doubled += int(count(DesktopCodingEventKind::userMessage)) - restarts;
+    const int prompts = int(count(DesktopCodingEventKind::userMessage));
+    if (prompts != restarts)
+        ADD_FAILURE() << prompts << " prompts shown for " << restarts << " sent";
+    doubled += prompts - restarts;
 
     const int interrupted = int(count(DesktopCodingEventKind::status, u"Bridge turn cancelled"_s));
     std::printf("restarts %d (interrupted mid-turn %d) in %.1f s: %zu bridge events, lost %d, doubled %d\n",
