@@ -176,7 +176,8 @@ TEST_P(BatchedReplayTest, ShowsWhatFramesOneByOneShow) {
     EXPECT_EQ(logOf(batched.viewModel), logOf(oneByOne.viewModel));
     EXPECT_EQ(batched.viewModel.selectedThread()->subtitle(),
               oneByOne.viewModel.selectedThread()->subtitle());
-    EXPECT_EQ(batched.viewModel.property("visibleTurnCount"), oneByOne.viewModel.property("visibleTurnCount"));
+    EXPECT_EQ(batched.viewModel.property("visibleTurnCount"),
+              oneByOne.viewModel.property("visibleTurnCount"));
     EXPECT_EQ(batched.viewModel.property("visibleTurnCount").toInt(), 6);
     ASSERT_EQ(batched.viewModel.pendingApprovals().size(), 1);
     ASSERT_EQ(oneByOne.viewModel.pendingApprovals().size(), 1);
