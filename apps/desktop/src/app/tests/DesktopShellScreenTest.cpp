@@ -60,17 +60,8 @@ protected:
         ASSERT_TRUE(bridge->isRunning());
         const QString state = bridge->stateDirectory();
         const int port = bridge->port();
-        rootView = std::make_unique<RootView>(
-            [state, port] {
-                auto source =
-                    std::make_shared<LocalDesktopCodingBridgeHealthSource>(state, u"127.0.0.1"_s, port);
-                return std::make_unique<DesktopCodingHarnessViewModel>(
-                    DesktopCodingHarnessViewModel::sampleProjects(),
-                    DesktopCodingHarnessViewModel::fallbackModelCatalog(), source, source,
-                    std::make_shared<LocalDesktopCodingBridgeSessionRecencySource>(state),
-                    std::make_shared<DesktopCodingBridgeClientAdapter>(std::make_shared<BridgeClient>()));
-            },
-            testing::testPollInterval);
+        rootView =
+            std::make_unique<RootView>(testing::localBridgeViewModel(state, port), testing::testPollInterval);
         screen = std::make_unique<ScreenHarness>(*rootView, 1280, 820);
         ASSERT_NE(screen->window(), nullptr);
         vm = rootView->codingViewModel();

@@ -3,6 +3,12 @@
 #include "SymbolImageProvider.h"
 #include "TurnImageProvider.h"
 
+#include "DesktopCodingBridgeClient.h"
+#include "DesktopCodingBridgeHealthSource.h"
+#include "DesktopCodingHarnessViewModel.h"
+
+#include "rirudez/bridgekit/BridgeClient.h"
+
 #include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QQuickStyle>
@@ -172,3 +178,19 @@ int main(int argc, char **argv) {
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+namespace rirudez::testing {
+
+RootView::ViewModelFactory localBridgeViewModel(const QString &stateDirectory, int port) {
+    return [stateDirectory, port] {
+        auto source = std::make_shared<LocalDesktopCodingBridgeHealthSource>(
+            stateDirectory, QStringLiteral("127.0.0.1"), port);
+        return std::make_unique<DesktopCodingHarnessViewModel>(
+            DesktopCodingHarnessViewModel::sampleProjects(),
+            DesktopCodingHarnessViewModel::fallbackModelCatalog(), source, source,
+            std::make_shared<LocalDesktopCodingBridgeSessionRecencySource>(stateDirectory),
+            std::make_shared<DesktopCodingBridgeClientAdapter>(std::make_shared<BridgeClient>()));
+    };
+}
+
+} // namespace rirudez::testing

@@ -53,6 +53,8 @@ private:
 
 // How often the screens under test poll the bridge's session list (the application polls every 4 s).
 inline constexpr std::chrono::milliseconds testPollInterval{100};
+// The view model the application builds, talking to a local bridge whose state directory and port are these.
+RootView::ViewModelFactory localBridgeViewModel(const QString &stateDirectory, int port);
 
 // Destroys a root view and waits for its start-up task to end, so no polling task outlives the test.
 void destroyRootView(std::unique_ptr<RootView> &rootView);
