@@ -570,7 +570,8 @@ void BM_StreamFrames(benchmark::State &state) {
         qsizetype chunks = 0;
         for (int row = 0; row < chat->rowCount(); ++row) {
             const auto index = chat->index(row, 0);
-            if (index.data(DesktopCodingEventListModel::KindRole).toString() == u"assistantText"_s)
+            if (index.data(DesktopCodingEventListModel::KindRole).toInt() ==
+                int(DesktopCodingEventKind::assistantText))
                 chunks += index.data(DesktopCodingEventListModel::SummaryRole)
                               .toString()
                               .split(u' ', Qt::SkipEmptyParts)

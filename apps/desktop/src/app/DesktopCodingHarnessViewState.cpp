@@ -1,6 +1,8 @@
 #include "DesktopCodingHarnessViewState.h"
 
 #include "DesktopCodingHarnessViewModel.h"
+#include "HarnessLabels.h"
+#include "HarnessPalette.h"
 
 #include <QAbstractItemModel>
 #include <QDateTime>
@@ -149,6 +151,11 @@ void DesktopCodingHarnessViewState::readViewModel() {
     }
 }
 
+QString DesktopCodingHarnessViewState::pendingApprovalID(const QString &eventID) const {
+    return m_viewModel ? m_viewModel->pendingApprovalForEventID(eventID).value(u"id"_s).toString()
+                       : QString();
+}
+
 bool DesktopCodingHarnessViewState::beginInitialBridgeRefresh() {
     if (m_didInitialBridgeRefresh)
         return false;
@@ -192,43 +199,47 @@ QString DesktopCodingHarnessViewState::agentDisplayName(const QString &agent) co
 }
 
 QString DesktopCodingHarnessViewState::agentSymbol(const QString &agent) const {
-    return agent == u"claude"_s ? u"c.circle"_s : u"chevron.left.forwardslash.chevron.right"_s;
+    return HarnessLabels::agentSymbol(agent);
 }
 
 QString DesktopCodingHarnessViewState::thinkingLabel(const QString &level) const {
     return displayNameOfRaw<DesktopCodingThinkingLevel>(level);
 }
 
-HarnessEventStyle DesktopCodingHarnessViewState::eventStyle(const QString &kind) {
-    const QColor red = QColor::fromRgbF(0.91f, 0.19f, 0.13f);
-    const QColor teal = QColor::fromRgbF(0.04f, 0.34f, 0.30f);
-    const QColor brown = QColor::fromRgbF(0.46f, 0.26f, 0.06f);
-    const QColor systemGreen = QColor::fromRgb(52, 199, 89);
-    const QColor systemOrange = QColor::fromRgb(255, 149, 0);
-    if (kind == u"userMessage"_s)
-        return {u"person.crop.circle"_s, u"User"_s, red};
-    if (kind == u"status"_s)
-        return {u"progress.indicator"_s, u"Status"_s, teal};
-    if (kind == u"toolUse"_s)
-        return {u"wrench.and.screwdriver"_s, u"Tool"_s, teal};
-    if (kind == u"command"_s)
-        return {u"terminal"_s, u"Command"_s, teal};
-    if (kind == u"approval"_s)
-        return {u"hand.raised"_s, u"Approval"_s, red};
-    if (kind == u"createdFile"_s)
-        return {u"doc.badge.plus"_s, u"File"_s, teal};
-    if (kind == u"diff"_s)
-        return {u"doc.text.magnifyingglass"_s, u"Diff"_s, brown};
-    if (kind == u"completed"_s)
-        return {u"text.bubble"_s, u"Assistant"_s, systemGreen};
-    if (kind == u"failed"_s)
-        return {u"exclamationmark.triangle"_s, u"Failed"_s, systemOrange};
-    return {u"text.bubble"_s, u"Assistant"_s, teal};
+HarnessEventStyle DesktopCodingHarnessViewState::eventStyle(DesktopCodingEventKind kind) {
+    using Kind = DesktopCodingEventKind;
+    switch (kind) {
+    case Kind::userMessage:
+        return {u"person.crop.circle"_s, u"User"_s, HarnessPalette::red(), false, true};
+    case Kind::status:
+        return {u"progress.indicator"_s, u"Status"_s, HarnessPalette::teal()};
+    case Kind::toolUse:
+        return {u"wrench.and.screwdriver"_s, u"Tool"_s, HarnessPalette::teal()};
+    case Kind::command:
+        return {u"terminal"_s, u"Command"_s, HarnessPalette::teal()};
+    case Kind::approval:
+        return {u"hand.raised"_s, u"Approval"_s, HarnessPalette::red()};
+    case Kind::createdFile:
+        return {u"doc.badge.plus"_s, u"File"_s, HarnessPalette::teal()};
+    case Kind::diff:
+        return {u"doc.text.magnifyingglass"_s, u"Diff"_s, HarnessPalette::brown()};
+    case Kind::assistantText:
+        return {u"text.bubble"_s, u"Assistant"_s, HarnessPalette::teal(), true};
+    case Kind::completed:
+        return {u"text.bubble"_s, u"Assistant"_s, HarnessPalette::green(), true};
+    case Kind::failed:
+        return {u"exclamationmark.triangle"_s, u"Failed"_s, HarnessPalette::orange()};
+    }
+    return {u"text.bubble"_s, u"Assistant"_s, HarnessPalette::teal(), true};
 }
 
-QVariantMap DesktopCodingHarnessViewState::eventStyleMap(const QString &kind) const {
-    const HarnessEventStyle style = eventStyle(kind);
-    return {{u"symbol"_s, style.symbol}, {u"name"_s, style.name}, {u"tint"_s, style.tint}};
+QVariantMap DesktopCodingHarnessViewState::eventStyleMap(int kind) const {
+    const HarnessEventStyle style = eventStyle(DesktopCodingEventKind(kind));
+    return {{u"symbol"_s, style.symbol},
+            {u"name"_s, style.name},
+            {u"tint"_s, style.tint},
+            {u"markdown"_s, style.markdown},
+            {u"framed"_s, style.framed}};
 }
 
 QString DesktopCodingHarnessViewState::characterCount(const QString &prompt) const {

@@ -16,15 +16,21 @@
 #include <QVariantMap>
 #include <QtQml/qqmlregistration.h>
 
+#include "DesktopCodingEventKind.h"
+
 namespace rirudez {
 
 class DesktopCodingHarnessViewModel;
 
-// How one kind of conversation event is drawn: its symbol, row name and tint.
+// How one kind of conversation event is drawn: its symbol, row name and tint (from HarnessPalette), whether
+// its text is Markdown (the agent's answers) and whether the row sits in a framed panel (the user's
+// messages).
 struct HarnessEventStyle {
     QString symbol;
     QString name;
     QColor tint;
+    bool markdown = false;
+    bool framed = false;
 };
 
 class DesktopCodingHarnessViewState : public QObject {
@@ -86,6 +92,9 @@ public:
     // Marks the start-up refresh as started; true only the first time, so polling starts once.
     bool beginInitialBridgeRefresh();
 
+    // The id of the pending approval shown on an event's row, "" for none (bind it to approvalRevision too).
+    Q_INVOKABLE QString pendingApprovalID(const QString &eventID) const;
+
     // --- pure rules of the screen ---------------------------------------------------------------
     static constexpr double collapsedRailWidth = 52;
     Q_INVOKABLE double projectRailWidth(double screenWidth) const;
@@ -105,9 +114,10 @@ public:
     Q_INVOKABLE QString agentSymbol(const QString &agent) const;
     // "Auto", "Low", "Medium", "High", "Extra High".
     Q_INVOKABLE QString thinkingLabel(const QString &level) const;
-    // Row style of an event kind (symbol, name, tint); `eventStyleMap` is the QML form.
-    static HarnessEventStyle eventStyle(const QString &kind);
-    Q_INVOKABLE QVariantMap eventStyleMap(const QString &kind) const;
+    // Row style of an event kind; `eventStyleMap` is the QML form ({symbol, name, tint, markdown, framed})
+    // for an EventKind value.
+    static HarnessEventStyle eventStyle(DesktopCodingEventKind kind);
+    Q_INVOKABLE QVariantMap eventStyleMap(int kind) const;
     // The composer's character count: "0" for an empty prompt, else its number of characters.
     Q_INVOKABLE QString characterCount(const QString &prompt) const;
     // The REQUEST preview as a list of {label, value}.

@@ -8,6 +8,7 @@
 // image ids) are in user-perceived characters (extended grapheme clusters), never bytes or UTF-16 units.
 // Dates are UTC QDateTimes.
 
+#include "DesktopCodingEventKind.h"
 #include "rirudez/bridgekit/BridgeMessages.h"
 #include "rirudez/bridgekit/Expected.h"
 
@@ -44,25 +45,7 @@ enum class DesktopCodingRuntimeMode { sandbox, skipPermissions };
 inline constexpr std::array<DesktopCodingRuntimeMode, 2> allDesktopCodingRuntimeModes{
     DesktopCodingRuntimeMode::sandbox, DesktopCodingRuntimeMode::skipPermissions};
 
-// What a line of a conversation log is. The raw value is the case name.
-enum class DesktopCodingEventKind {
-    userMessage,
-    status,
-    toolUse,
-    command,
-    approval,
-    createdFile,
-    diff,
-    assistantText,
-    completed,
-    failed,
-};
-inline constexpr std::array<DesktopCodingEventKind, 10> allDesktopCodingEventKinds{
-    DesktopCodingEventKind::userMessage, DesktopCodingEventKind::status,
-    DesktopCodingEventKind::toolUse,     DesktopCodingEventKind::command,
-    DesktopCodingEventKind::approval,    DesktopCodingEventKind::createdFile,
-    DesktopCodingEventKind::diff,        DesktopCodingEventKind::assistantText,
-    DesktopCodingEventKind::completed,   DesktopCodingEventKind::failed};
+// What a line of a conversation log is: DesktopCodingEventKind (its own header, for the meta-object data).
 
 QString rawValue(DesktopCodingAgent value);
 QString rawValue(DesktopCodingThinkingLevel value);

@@ -380,7 +380,7 @@ QVariant DesktopCodingEventListModel::data(const QModelIndex &index, int role) c
     case IdRole:
         return event.id;
     case KindRole:
-        return rawValue(event.kind);
+        return int(event.kind);
     case KindNameRole:
         return displayName(event.kind);
     case DetailRole:

@@ -152,7 +152,7 @@ public:
     enum class Part { chat, activity };
     enum Role {
         IdRole = Qt::UserRole + 1,
-        KindRole,     // raw value: "userMessage", "assistantText", ...
+        KindRole, // the DesktopCodingEventKind as an int (QML compares it with EventKind.userMessage, ...)
         KindNameRole, // display name: "User", "Assistant", ...
         SummaryRole,
         DetailRole, // empty when absent

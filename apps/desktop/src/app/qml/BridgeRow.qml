@@ -29,8 +29,8 @@ Rectangle {
             Text { objectName: "bridgeName"; text: row.name + "  ·  " + row.address; color: HarnessPalette.ink; font.weight: Font.DemiBold; elide: Text.ElideRight; width: parent.width }
             Text { objectName: "bridgeDetail"; text: row.detail; color: HarnessPalette.muted; font.pixelSize: 12; elide: Text.ElideRight; width: parent.width }
         }
-        Text { visible: row.inUse; text: "In use"; color: HarnessPalette.muted; font.pixelSize: 12 }
-        Button { objectName: "useBridgeButton"; visible: !row.inUse; text: "Use"; onClicked: row.use() }
-        Button { objectName: "removeBridgeButton"; visible: row.removable; text: "Remove"; onClicked: row.remove() }
+        Text { visible: row.inUse; text: HarnessLabels.inUse; color: HarnessPalette.muted; font.pixelSize: 12 }
+        Button { objectName: "useBridgeButton"; visible: !row.inUse; text: HarnessLabels.use; onClicked: row.use() }
+        Button { objectName: "removeBridgeButton"; visible: row.removable; text: HarnessLabels.remove; onClicked: row.remove() }
     }
 }

@@ -11,7 +11,8 @@ import Rirudez.BridgeKit.Scanner
 // it only binds and forwards. The network is browsed while the sheet is open.
 Popup {
     id: sheet
-    property QtObject bridges
+    // The Bridges sheet's controller (DesktopBridgesController); null when there is none.
+    required property QtObject bridges
     readonly property bool scanning: scannerLoader.active
     // The id of the bridge on the network picked for pairing ("" for none); pickedBridge is its row of
     // bridges.discoveredBridges while it is listed, undefined otherwise.
@@ -66,9 +67,9 @@ Popup {
 
             RowLayout {
                 Layout.fillWidth: true
-                Text { text: "Bridges"; font.pixelSize: 20; font.weight: Font.DemiBold; color: HarnessPalette.ink; Layout.fillWidth: true }
+                Text { text: HarnessLabels.bridges; font.pixelSize: 20; font.weight: Font.DemiBold; color: HarnessPalette.ink; Layout.fillWidth: true }
                 BusyIndicator { objectName: "bridgesBusy"; running: sheet.bridges && sheet.bridges.busy; visible: running; implicitWidth: 24; implicitHeight: 24 }
-                Button { text: "Done"; onClicked: sheet.close() }
+                Button { text: HarnessLabels.done; onClicked: sheet.close() }
             }
 
             Text {
@@ -88,23 +89,23 @@ Popup {
                 wrapMode: Text.Wrap
             }
 
-            SectionTitle { text: "This computer" }
+            SectionTitle { text: HarnessLabels.thisComputer }
             BridgeRow {
                 objectName: "localBridgeRow"
                 Layout.fillWidth: true
-                name: "This computer"
-                address: sheet.bridges ? sheet.bridges.localAddress : "127.0.0.1:8800"
-                detail: "Token and fingerprint from the bridge’s state folder"
+                name: HarnessLabels.thisComputer
+                address: sheet.bridges ? sheet.bridges.localAddress : HarnessLabels.localBridgeAddress
+                detail: HarnessLabels.localBridgeDetail
                 inUse: !sheet.bridges || sheet.bridges.selectedBridgeID === ""
                 removable: false
                 onUse: sheet.bridges.choose("")
             }
 
-            SectionTitle { text: "Paired bridges" }
+            SectionTitle { text: HarnessLabels.pairedBridges }
             Text {
                 Layout.fillWidth: true
                 visible: !sheet.bridges || sheet.bridges.pairedBridges.length === 0
-                text: "None yet. Pair a bridge on another computer below."
+                text: HarnessLabels.noPairedBridges
                 color: HarnessPalette.muted
             }
             Repeater {
@@ -116,7 +117,7 @@ Popup {
                     Layout.fillWidth: true
                     name: modelData.name
                     address: modelData.address
-                    detail: "Fingerprint " + modelData.fingerprint
+                    detail: HarnessLabels.fingerprintLine(modelData.fingerprint)
                     inUse: sheet.bridges.selectedBridgeID === modelData.id
                     removable: true
                     onUse: sheet.bridges.choose(modelData.id)
@@ -132,10 +133,10 @@ Popup {
                 wrapMode: Text.Wrap
             }
 
-            SectionTitle { text: "Pair a bridge" }
+            SectionTitle { text: HarnessLabels.pairABridge }
             Text {
                 Layout.fillWidth: true
-                text: "Paste the pair link the bridge shows, scan or open its QR code, pick it on this network, or type its address and pairing code."
+                text: HarnessLabels.pairHint
                 color: HarnessPalette.muted
                 wrapMode: Text.Wrap
             }
@@ -145,14 +146,14 @@ Popup {
                     id: linkField
                     objectName: "pairLinkField"
                     Layout.fillWidth: true
-                    placeholderText: "doduzadod://pair?host=…"
+                    placeholderText: HarnessLabels.pairLinkPlaceholder
                     echoMode: TextInput.Password // the link carries the bridge's token
                     onAccepted: pairLink.clicked()
                 }
                 Button {
                     id: pairLink
                     objectName: "pairLinkButton"
-                    text: "Pair"
+                    text: HarnessLabels.pair
                     enabled: sheet.bridges && !sheet.bridges.busy && linkField.text.length > 0
                     onClicked: { sheet.bridges.requestPairWithLink(linkField.text); linkField.clear() }
                 }
@@ -161,17 +162,17 @@ Popup {
                 Layout.fillWidth: true
                 Button {
                     objectName: "scanButton"
-                    text: sheet.scanning ? "Stop scanning" : "Scan QR code"
+                    text: sheet.scanning ? HarnessLabels.stopScanning : HarnessLabels.scanQrCode
                     enabled: sheet.bridges && !sheet.bridges.busy
                     onClicked: scannerLoader.active = !scannerLoader.active
                 }
                 Button {
                     objectName: "openImageButton"
-                    text: "Open image…"
+                    text: HarnessLabels.openImage
                     enabled: sheet.bridges && !sheet.bridges.busy
                     onClicked: imageDialog.open()
                 }
-                Text { text: "or drop an image here"; color: HarnessPalette.muted; Layout.fillWidth: true }
+                Text { text: HarnessLabels.dropImageHint; color: HarnessPalette.muted; Layout.fillWidth: true }
             }
             Loader {
                 id: scannerLoader
@@ -186,7 +187,7 @@ Popup {
                     }
                 }
             }
-            Text { text: "On this network"; color: HarnessPalette.ink; font.weight: Font.DemiBold }
+            Text { text: HarnessLabels.onThisNetwork; color: HarnessPalette.ink; font.weight: Font.DemiBold }
             Text {
                 objectName: "discoveryText"
                 Layout.fillWidth: true
@@ -217,8 +218,7 @@ Popup {
                         Text { objectName: "discoveredBridgeName"; text: found.modelData.name; color: HarnessPalette.ink; font.weight: Font.DemiBold; elide: Text.ElideRight; Layout.fillWidth: true }
                         Text {
                             objectName: "discoveredBridgeDetail"
-                            text: (found.modelData.fingerprint !== "" ? "Fingerprint " + found.modelData.fingerprint : "No fingerprint announced")
-                                  + (found.modelData.paired ? "  ·  paired" : "")
+                            text: HarnessLabels.discoveredBridgeDetail(found.modelData.fingerprint, found.modelData.paired)
                             color: HarnessPalette.muted
                             font.pixelSize: 12
                         }
@@ -240,7 +240,7 @@ Popup {
                 visible: sheet.pickedBridge !== undefined
                 Text {
                     Layout.fillWidth: true
-                    text: sheet.pickedBridge ? "Code shown by “" + sheet.pickedBridge.name + "”" : ""
+                    text: sheet.pickedBridge ? HarnessLabels.codeShownBy(sheet.pickedBridge.name) : ""
                     color: HarnessPalette.muted
                     elide: Text.ElideRight
                 }
@@ -248,14 +248,14 @@ Popup {
                     id: discoveredCodeField
                     objectName: "discoveredCodeField"
                     Layout.preferredWidth: 130
-                    placeholderText: "Code"
+                    placeholderText: HarnessLabels.code
                     inputMethodHints: Qt.ImhDigitsOnly
                     onAccepted: if (pairDiscovered.enabled) pairDiscovered.clicked()
                 }
                 Button {
                     id: pairDiscovered
                     objectName: "pairDiscoveredButton"
-                    text: "Pair"
+                    text: HarnessLabels.pair
                     enabled: sheet.bridges && !sheet.bridges.busy && sheet.pickedBridge !== undefined && discoveredCodeField.text.length > 0
                     onClicked: {
                         sheet.bridges.requestPairWithDiscovered(sheet.pickedBridgeID, discoveredCodeField.text)
@@ -264,27 +264,27 @@ Popup {
                 }
             }
 
-            Text { text: "By address"; color: HarnessPalette.ink; font.weight: Font.DemiBold }
+            Text { text: HarnessLabels.byAddress; color: HarnessPalette.ink; font.weight: Font.DemiBold }
             RowLayout {
                 Layout.fillWidth: true
                 TextField {
                     id: addressField
                     objectName: "pairAddressField"
                     Layout.fillWidth: true
-                    placeholderText: "Address, e.g. 192.168.1.20:8800"
+                    placeholderText: HarnessLabels.addressPlaceholder
                 }
                 TextField {
                     id: codeField
                     objectName: "pairCodeField"
                     Layout.preferredWidth: 130
-                    placeholderText: "Code"
+                    placeholderText: HarnessLabels.code
                     inputMethodHints: Qt.ImhDigitsOnly
                     onAccepted: pairCode.clicked()
                 }
                 Button {
                     id: pairCode
                     objectName: "pairCodeButton"
-                    text: "Pair with code"
+                    text: HarnessLabels.pairWithCode
                     enabled: sheet.bridges && !sheet.bridges.busy && addressField.text.length > 0 && codeField.text.length > 0
                     onClicked: { sheet.bridges.requestPairWithCode(addressField.text, codeField.text); codeField.clear() }
                 }
@@ -304,8 +304,8 @@ Popup {
 
     FileDialog {
         id: imageDialog
-        title: "Open an image of the bridge’s QR code"
-        nameFilters: ["Images (*.png *.jpg *.jpeg *.bmp *.gif *.webp)"]
+        title: HarnessLabels.openImageTitle
+        nameFilters: [HarnessLabels.imageFilter]
         onAccepted: sheet.bridges.requestPairWithImage(selectedFile.toString())
     }
 }

@@ -6,11 +6,15 @@ import Rirudez.Desktop
 // model and effort buttons, the character count and the round send/stop button.
 Rectangle {
     id: composer
-    property QtObject vm
-    property DesktopCodingHarnessViewState st
+    // The view model's composer selection (prompt, model, effort) and turn (send, stop), and the screen's
+    // state (the open picker, the labels of efforts, the character count).
+    required property QtObject viewModel
+    required property DesktopCodingHarnessViewState viewState
 
-    readonly property int openPicker: st ? st.composerPicker : DesktopCodingHarnessViewState.ComposerPicker.none
-    readonly property bool sending: vm ? vm.isSending : false
+    readonly property QtObject vm: viewModel
+    readonly property DesktopCodingHarnessViewState st: viewState
+    readonly property int openPicker: st.composerPicker
+    readonly property bool sending: vm.isSending
 
     implicitHeight: column.implicitHeight + 24
     height: implicitHeight
@@ -28,7 +32,7 @@ Rectangle {
             objectName: "modelPicker"
             visible: composer.openPicker === DesktopCodingHarnessViewState.ComposerPicker.model
             width: parent.width
-            title: "Model"
+            title: HarnessLabels.modelPicker
             options: composer.vm ? composer.vm.modelOptions.map(o => ({ id: o.id, title: o.displayName, subtitle: o.speedLabel })) : []
             currentID: composer.vm ? (composer.vm.selectedModel.id || "") : ""
             optionPrefix: "modelOption_"
@@ -40,7 +44,7 @@ Rectangle {
             objectName: "effortPicker"
             visible: composer.openPicker === DesktopCodingHarnessViewState.ComposerPicker.thinking
             width: parent.width
-            title: "Effort"
+            title: HarnessLabels.effortPicker
             options: composer.vm && composer.st ? composer.vm.thinkingOptions.map(l => ({ id: l, title: composer.st.thinkingLabel(l) })) : []
             currentID: composer.vm ? composer.vm.selectedThinking : ""
             optionPrefix: "effortOption_"
@@ -68,7 +72,7 @@ Rectangle {
                     objectName: "promptEditor"
                     text: composer.vm ? composer.vm.promptText : ""
                     onTextChanged: if (composer.vm && composer.vm.promptText !== text) composer.vm.promptText = text
-                    placeholderText: "Ask for a change in this repository"
+                    placeholderText: HarnessLabels.promptPlaceholder
                     placeholderTextColor: HarnessPalette.faint
                     wrapMode: TextEdit.Wrap
                     color: HarnessPalette.ink
@@ -76,7 +80,7 @@ Rectangle {
                     selectedTextColor: HarnessPalette.ink
                     font.pixelSize: 14
                     background: null
-                    Accessible.name: "Prompt"
+                    Accessible.name: HarnessLabels.prompt
                 }
             }
 
@@ -96,13 +100,13 @@ Rectangle {
                     anchors.verticalCenter: parent.verticalCenter
                     symbol: "plus"
                     tint: HarnessPalette.muted
-                    helpText: "Attach"
+                    helpText: HarnessLabels.attach
                 }
                 SymbolButton {
                     objectName: "modelButton"
                     anchors.verticalCenter: parent.verticalCenter
                     symbol: "bolt"
-                    text: composer.vm && composer.vm.selectedModel.displayName ? composer.vm.selectedModel.displayName : "Default"
+                    text: composer.vm && composer.vm.selectedModel.displayName ? composer.vm.selectedModel.displayName : HarnessLabels.defaultModel
                     tint: HarnessPalette.muted
                     selected: composer.openPicker === DesktopCodingHarnessViewState.ComposerPicker.model
                     onClicked: composer.st.toggleComposerPicker(DesktopCodingHarnessViewState.ComposerPicker.model)
@@ -138,7 +142,7 @@ Rectangle {
                 height: 32
                 enabled: composer.vm !== null && (composer.vm.canSendPrompt || composer.vm.canCancelPrompt)
                 focusPolicy: Qt.NoFocus
-                Accessible.name: composer.sending ? "Stop" : "Send"
+                Accessible.name: composer.sending ? HarnessLabels.stop : HarnessLabels.send
                 background: Rectangle {
                     radius: 16
                     color: actionButton.enabled ? (composer.sending ? HarnessPalette.red : HarnessPalette.selected) : HarnessPalette.shadeDisabled

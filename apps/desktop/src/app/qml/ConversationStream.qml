@@ -7,11 +7,16 @@ import Rirudez.Desktop
 // bottom anchor. Only the rows in view exist (ListView), so a long transcript stays cheap.
 Item {
     id: stream
-    property QtObject vm
-    property DesktopCodingHarnessViewState st
+    // The chat rows of the visible session (the view model's chatEventModel) and the screen's state, which
+    // knows the activity, the pending approvals, the open transcripts and how each kind of row is drawn.
+    required property QtObject events
+    required property DesktopCodingHarnessViewState viewState
+    // Approve or Deny was clicked on a row ("approved" / "denied").
+    signal respondToApproval(string approvalID, string decision)
 
-    readonly property int activityCount: st ? st.activityCount : 0
-    readonly property int chatCount: st ? st.chatCount : 0
+    readonly property DesktopCodingHarnessViewState st: viewState
+    readonly property int activityCount: st.activityCount
+    readonly property int chatCount: st.chatCount
 
     ListView {
         id: list
@@ -25,12 +30,12 @@ Item {
         bottomMargin: 8
         leftMargin: 0
         rightMargin: 0
-        model: stream.vm ? stream.vm.chatEventModel : null
+        model: stream.events
         boundsBehavior: Flickable.StopAtBounds
         reuseItems: true
         cacheBuffer: 400
         Accessible.role: Accessible.List
-        Accessible.name: "Coding session conversation"
+        Accessible.name: HarnessLabels.conversation
         ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
 
         header: Item {
@@ -62,10 +67,10 @@ Item {
                     anchors.rightMargin: 14
                     anchors.verticalCenter: parent.verticalCenter
                     spacing: 2
-                    SectionTitle { text: "ACTIVITY" }
+                    SectionTitle { text: HarnessLabels.activity }
                     Text {
                         objectName: "activityCountLine"
-                        text: stream.st ? stream.st.activityCountLine(stream.activityCount) : ""
+                        text: stream.st.activityCountLine(stream.activityCount)
                         color: HarnessPalette.ink
                         font.pixelSize: 13
                         font.weight: Font.DemiBold
@@ -73,7 +78,7 @@ Item {
                     Text {
                         objectName: "activitySummaryLine"
                         width: parent.width
-                        text: stream.st ? stream.st.activitySummaryLine(stream.st.latestActivitySummary) : ""
+                        text: stream.st.activitySummaryLine(stream.st.latestActivitySummary)
                         elide: Text.ElideRight
                         color: HarnessPalette.muted
                         font.pixelSize: 12
@@ -87,7 +92,7 @@ Item {
         delegate: DelegateChooser {
             role: "kind"
             DelegateChoice {
-                roleValue: "userMessage"
+                roleValue: EventKind.userMessage
                 delegate: DelegateChooser {
                     role: "imageCount"
                     DelegateChoice { roleValue: 0; delegate: eventRow }
@@ -100,33 +105,31 @@ Item {
             id: eventRow
             EventRow {
                 required property int index
-                required eventID
-                required kind
-                // The summary itself is read through the model when shown: a streamed answer grows a word at
-                // a time, and handing the whole text to the row on every word would copy it each time.
-                required summaryLength
-                required detail
-                required createdAt
-                required delivered
+                required property int kind
+                required property var createdAt
+                // eventID, summaryLength, detail and delivered come from the model too. The summary itself is
+                // read through the model when shown: a streamed answer grows a word at a time, and handing the
+                // whole text to the row on every word would copy it each time.
                 width: list.width
-                vm: stream.vm
-                st: stream.st
+                style: stream.st.eventStyleMap(kind)
+                timeText: createdAt ? stream.st.shortTime(createdAt) : ""
+                approvalID: stream.st.approvalRevision >= 0 ? stream.st.pendingApprovalID(eventID) : ""
                 eventModel: list.model
                 rowIndex: index
+                onRespond: decision => stream.respondToApproval(approvalID, decision)
             }
         }
         Component {
             id: userTurnCard
             DesktopCodingUserTurnCard {
                 required property int index
-                required eventID
-                required imageCount
-                required createdAt
+                required property var createdAt
                 width: list.width
-                vm: stream.vm
-                st: stream.st
-                eventIndex: index
+                style: stream.st.eventStyleMap(EventKind.userMessage)
+                timeText: createdAt ? stream.st.shortTime(createdAt) : ""
+                showsTranscript: stream.st.transcriptEventIDs.indexOf(eventID) >= 0
                 summary: list.model.summaryAt(index)
+                onToggleTranscript: stream.st.toggleTranscript(eventID)
             }
         }
 
@@ -161,14 +164,14 @@ Item {
         }
         Text {
             anchors.horizontalCenter: parent.horizontalCenter
-            text: "No messages yet"
+            text: HarnessLabels.noMessages
             color: HarnessPalette.ink
             font.pixelSize: 16
             font.weight: Font.DemiBold
         }
         Text {
             anchors.horizontalCenter: parent.horizontalCenter
-            text: "Start a repo conversation from this Mac or the iPad."
+            text: HarnessLabels.noMessagesHint
             color: HarnessPalette.muted
             font.pixelSize: 13
         }

@@ -8,14 +8,16 @@ Rectangle {
     id: screen
     objectName: "desktopCodingHarnessView"
 
-    // The one view model (DesktopCodingHarnessViewModel) and the screen's own state.
-    property QtObject viewModel
-    property DesktopCodingHarnessViewState viewState
+    // The one view model (DesktopCodingHarnessViewModel) and the screen's own state. Each part of the screen
+    // is given the objects and values it uses, no more.
+    required property QtObject viewModel
+    required property DesktopCodingHarnessViewState viewState
     // Which threads have news (DesktopNotificationCenter) and the rail's search (DesktopThreadSearchModel).
-    property QtObject notifications
-    property QtObject threadSearch
-    // The Bridges sheet's controller (RootView.bridges); the sheet is unavailable without one.
-    property QtObject bridges
+    required property QtObject notifications
+    required property QtObject threadSearch
+    // The Bridges sheet's controller (RootView.bridges); null when there is none, and then the sheet is
+    // unavailable.
+    required property QtObject bridges
     // Emitted once the screen is on the window; the root view starts the bridge refresh then.
     signal shown()
     // The user asked for the shell window.
@@ -96,8 +98,16 @@ Rectangle {
                 anchors.top: parent.top
                 anchors.left: parent.left
                 anchors.right: parent.right
-                vm: screen.vm
-                st: screen.st
+                title: screen.vm.visibleSessionTitle
+                subtitle: screen.st.sessionSubtitle(screen.vm.selectedProject.id || "", screen.vm.selectedModel.id || "", screen.vm.selectedPermission)
+                agentSymbol: screen.st.agentSymbol(screen.vm.selectedAgent)
+                agentName: screen.st.agentDisplayName(screen.vm.selectedAgent)
+                hasModel: !!screen.vm.selectedModel.id
+                modelName: screen.vm.selectedModel.displayName || ""
+                accessName: screen.st.accessDisplayName(screen.vm.selectedAccess)
+                onToggleProjectRail: screen.st.toggleProjectRail()
+                onToggleInspector: screen.st.toggleInspector()
+                onNewThread: screen.vm.startThread()
                 onShellRequested: screen.shellRequested()
             }
             Rectangle {
@@ -111,7 +121,7 @@ Rectangle {
             Rectangle {
                 id: unreachable
                 objectName: "bridgeUnreachableBanner"
-                readonly property string reason: screen.vm ? screen.vm.bridgeRefreshError : ""
+                readonly property string reason: screen.vm.bridgeRefreshError
                 anchors.top: headerRule.bottom
                 width: parent.width
                 visible: reason.length > 0
@@ -127,7 +137,7 @@ Rectangle {
                         objectName: "bridgeUnreachableReason"
                         width: Math.max(0, unreachable.width - 32 - 26 - retryButton.width - 20)
                         anchors.verticalCenter: parent.verticalCenter
-                        text: "Zad Ezarur is not reachable: " + unreachable.reason
+                        text: HarnessLabels.bridgeUnreachable(unreachable.reason)
                         color: HarnessPalette.ink
                         font.pixelSize: 13
                         wrapMode: Text.Wrap
@@ -135,7 +145,7 @@ Rectangle {
                     Button {
                         id: retryButton
                         objectName: "bridgeRetryButton"
-                        text: "Retry"
+                        text: HarnessLabels.retry
                         anchors.verticalCenter: parent.verticalCenter
                         onClicked: screen.vm.retryBridgeConnection()
                     }
@@ -146,16 +156,17 @@ Rectangle {
                 anchors.bottom: composer.top
                 anchors.left: parent.left
                 anchors.right: parent.right
-                vm: screen.vm
-                st: screen.st
+                events: screen.vm.chatEventModel
+                viewState: screen.st
+                onRespondToApproval: (approvalID, decision) => screen.vm.requestRespondToApproval(approvalID, decision)
             }
             Composer {
                 id: composer
                 anchors.bottom: parent.bottom
                 anchors.left: parent.left
                 anchors.right: parent.right
-                vm: screen.vm
-                st: screen.st
+                viewModel: screen.vm
+                viewState: screen.st
             }
         }
 
@@ -172,11 +183,12 @@ Rectangle {
     Component {
         id: projectRail
         ProjectRail {
-            vm: screen.vm
-            st: screen.st
+            viewModel: screen.vm
             notifications: screen.notifications
             threadSearch: screen.threadSearch
-            bridges: screen.bridges
+            bridgeName: screen.bridges && screen.bridges.selectedBridgeID !== "" ? screen.bridges.selectedBridgeName : HarnessLabels.localBridge
+            canOpenBridges: screen.bridges !== null
+            onCollapse: screen.st.isProjectRailCollapsed = true
             onBridgesRequested: bridgesSheet.open()
         }
     }
@@ -184,7 +196,7 @@ Rectangle {
         id: collapsedProjectRail
         CollapsedRail {
             objectName: "collapsedProjectRail"
-            title: "Projects"
+            title: HarnessLabels.projects
             symbol: "sidebar.left"
             dark: true
             onExpand: screen.st.isProjectRailCollapsed = false
@@ -192,13 +204,13 @@ Rectangle {
     }
     Component {
         id: inspector
-        Inspector { vm: screen.vm; st: screen.st }
+        Inspector { viewModel: screen.vm; viewState: screen.st }
     }
     Component {
         id: collapsedInspector
         CollapsedRail {
             objectName: "collapsedInspector"
-            title: "Controls"
+            title: HarnessLabels.controls
             symbol: "slider.horizontal.3"
             onExpand: screen.st.isInspectorCollapsed = false
         }

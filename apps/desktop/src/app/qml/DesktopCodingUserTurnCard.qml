@@ -5,14 +5,16 @@ import Rirudez.Desktop
 // A user message that carries images: the images ("iPad crop") or, toggled, the transcribed text.
 Item {
     id: card
-    property QtObject vm
-    property DesktopCodingHarnessViewState st
-    property string eventID
-    property int eventIndex
-    property string summary
-    property int imageCount
-    property var createdAt
-    readonly property bool showsTranscript: st ? st.transcriptEventIDs.indexOf(eventID) >= 0 : false
+    // The message (from the model: its id and number of images), its text, how a user row is drawn
+    // ({symbol, name, tint}) and its short time.
+    required property string eventID
+    required property int imageCount
+    required property string summary
+    required property var style
+    required property string timeText
+    // Whether the card shows the transcribed text instead of the images.
+    required property bool showsTranscript
+    signal toggleTranscript()
 
     objectName: "userTurnCard"
     implicitHeight: frame.implicitHeight + 8
@@ -42,17 +44,17 @@ Item {
                 Row {
                     anchors.verticalCenter: parent.verticalCenter
                     spacing: 8
-                    Symbol { name: "person.crop.circle"; color: HarnessPalette.red; size: 18; anchors.verticalCenter: parent.verticalCenter }
-                    Text { text: "User"; color: HarnessPalette.red; font.pixelSize: 12; font.weight: Font.DemiBold; anchors.verticalCenter: parent.verticalCenter }
+                    Symbol { name: card.style.symbol; color: card.style.tint; size: 18; anchors.verticalCenter: parent.verticalCenter }
+                    Text { text: card.style.name; color: card.style.tint; font.pixelSize: 12; font.weight: Font.DemiBold; anchors.verticalCenter: parent.verticalCenter }
                     Text {
                         objectName: "cardLabel"
-                        text: card.showsTranscript ? "Transcript" : "iPad crop"
+                        text: card.showsTranscript ? HarnessLabels.transcript : HarnessLabels.imageCrop
                         color: HarnessPalette.muted
                         font.pixelSize: 12
                         anchors.verticalCenter: parent.verticalCenter
                     }
                     Text {
-                        text: card.st && card.createdAt ? card.st.shortTime(card.createdAt) : ""
+                        text: card.timeText
                         color: HarnessPalette.faint
                         font.pixelSize: 11
                         anchors.verticalCenter: parent.verticalCenter
@@ -63,9 +65,9 @@ Item {
                     anchors.right: parent.right
                     anchors.verticalCenter: parent.verticalCenter
                     symbol: card.showsTranscript ? "photo" : "text.viewfinder"
-                    helpText: card.showsTranscript ? "Show iPad crop" : "Show transcribed text"
+                    helpText: card.showsTranscript ? HarnessLabels.showImageCrop : HarnessLabels.showTranscript
                     tint: HarnessPalette.muted
-                    onClicked: card.st.toggleTranscript(card.eventID)
+                    onClicked: card.toggleTranscript()
                 }
             }
 

@@ -6,21 +6,24 @@ import Rirudez.Desktop
 // event has a pending approval. Assistant text is Markdown; every text can be selected and copied.
 Item {
     id: row
-    property QtObject vm
-    property DesktopCodingHarnessViewState st
-    property string eventID
-    property string kind
+    // The event: id, summary length (the summary is read from the model), detail and whether the bridge
+    // confirmed it as received (a prompt of this desktop).
+    required property string eventID
+    required property int summaryLength
+    required property string detail
+    required property bool delivered
+    // How its kind is drawn ({symbol, name, tint, markdown, framed}) and its short time.
+    required property var style
+    required property string timeText
+    // The pending approval shown on this row, "" for none.
+    required property string approvalID
     // The chat model and this row's place in it; the row reads its summary from there.
-    property QtObject eventModel
-    property int rowIndex: -1
-    property int summaryLength
-    property string detail
-    property var createdAt
-    // A prompt of this desktop that the bridge confirmed as received.
-    property bool delivered
+    required property QtObject eventModel
+    required property int rowIndex
+    // Approve or Deny was clicked: "approved" or "denied".
+    signal respond(string decision)
 
-    readonly property var style: st ? st.eventStyleMap(kind) : ({ symbol: "", name: "", tint: "black" })
-    readonly property bool isAssistant: kind === "assistantText" || kind === "completed"
+    readonly property bool isAssistant: style.markdown
     // The text on screen. Streamed assistant text grows by a word per event, up to thousands a second, and
     // every change lays the whole Markdown text out again: while it grows it is read at most every 50 ms.
     property string shownSummary
@@ -42,8 +45,6 @@ Item {
         interval: 50
         onTriggered: row.readSummary()
     }
-    // The pending approval shown on this row, re-read whenever the pending list changes.
-    readonly property string approvalID: vm && st && st.approvalRevision >= 0 ? (vm.pendingApprovalForEventID(eventID).id || "") : ""
 
     objectName: "eventRow"
     implicitHeight: content.implicitHeight + 8
@@ -56,8 +57,8 @@ Item {
         implicitHeight: body.implicitHeight + 24
         height: implicitHeight
         radius: 12
-        color: row.kind === "userMessage" ? HarnessPalette.panelStrong : "transparent"
-        border.color: row.kind === "userMessage" || row.approvalID.length > 0 ? HarnessPalette.border : "transparent"
+        color: row.style.framed ? HarnessPalette.panelStrong : "transparent"
+        border.color: row.style.framed || row.approvalID.length > 0 ? HarnessPalette.border : "transparent"
         border.width: 1
 
         Symbol {
@@ -88,7 +89,7 @@ Item {
                 }
                 Text {
                     objectName: "eventTime"
-                    text: row.st && row.createdAt ? row.st.shortTime(row.createdAt) : ""
+                    text: row.timeText
                     color: HarnessPalette.faint
                     font.pixelSize: 11
                     anchors.baseline: parent.children[0].baseline
@@ -96,7 +97,7 @@ Item {
                 Text {
                     objectName: "eventDelivered"
                     visible: row.delivered
-                    text: "Delivered"
+                    text: HarnessLabels.delivered
                     color: HarnessPalette.faint
                     font.pixelSize: 11
                     anchors.baseline: parent.children[0].baseline
@@ -136,18 +137,18 @@ Item {
                 topPadding: 4
                 Button {
                     objectName: "approveButton"
-                    text: "Approve"
+                    text: HarnessLabels.approve
                     icon.source: "image://symbol/checkmark/ffffffff"
                     icon.color: "transparent"
                     icon.width: 14
                     icon.height: 14
                     palette.button: HarnessPalette.teal
                     palette.buttonText: HarnessPalette.onDark
-                    onClicked: row.vm.requestRespondToApproval(row.approvalID, "approved")
+                    onClicked: row.respond("approved")
                 }
                 Button {
                     objectName: "denyButton"
-                    text: "Deny"
+                    text: HarnessLabels.deny
                     icon.source: "image://symbol/xmark/" + String(HarnessPalette.red).substring(1)
                     icon.color: "transparent"
                     icon.width: 14
@@ -162,7 +163,7 @@ Item {
                         border.color: HarnessPalette.redBorder
                         border.width: 1
                     }
-                    onClicked: row.vm.requestRespondToApproval(row.approvalID, "denied")
+                    onClicked: row.respond("denied")
                 }
             }
         }

@@ -6,8 +6,13 @@ import Rirudez.Desktop
 Rectangle {
     id: inspector
     objectName: "inspector"
-    property QtObject vm
-    property DesktopCodingHarnessViewState st
+    // The view model's composer selection and request draft, and the screen's state (collapsing, labels, the
+    // request preview).
+    required property QtObject viewModel
+    required property DesktopCodingHarnessViewState viewState
+
+    readonly property QtObject vm: viewModel
+    readonly property DesktopCodingHarnessViewState st: viewState
 
     color: HarnessPalette.inspector
 
@@ -24,14 +29,14 @@ Rectangle {
             anchors.verticalCenter: parent.verticalCenter
             symbol: "sidebar.right"
             tint: HarnessPalette.muted
-            helpText: "Collapse controls"
+            helpText: HarnessLabels.collapseControls
             onClicked: inspector.st.isInspectorCollapsed = true
         }
         Text {
             anchors.left: parent.left
             anchors.leftMargin: 48
             anchors.verticalCenter: parent.verticalCenter
-            text: "Controls"
+            text: HarnessLabels.controls
             color: HarnessPalette.ink
             font.pixelSize: 15
             font.weight: Font.DemiBold
@@ -55,21 +60,21 @@ Rectangle {
             width: scroller.width - 28
             spacing: 4
 
-            SectionTitle { text: "AGENT"; topPadding: 6; bottomPadding: 2 }
+            SectionTitle { text: HarnessLabels.agentSection; topPadding: 6; bottomPadding: 2 }
             Repeater {
-                model: ["codex", "claude"]
+                model: HarnessLabels.agentOptions
                 delegate: InspectorOption {
-                    required property string modelData
-                    objectName: "agentOption_" + modelData
+                    required property var modelData
+                    objectName: "agentOption_" + modelData.id
                     width: body.width
-                    symbol: inspector.st ? inspector.st.agentSymbol(modelData) : ""
-                    title: inspector.st ? inspector.st.agentDisplayName(modelData) : ""
-                    isCurrent: inspector.vm !== null && inspector.vm.selectedAgent === modelData
-                    onClicked: inspector.vm.selectedAgent = modelData
+                    symbol: modelData.symbol
+                    title: modelData.title
+                    isCurrent: inspector.vm !== null && inspector.vm.selectedAgent === modelData.id
+                    onClicked: inspector.vm.selectedAgent = modelData.id
                 }
             }
 
-            SectionTitle { text: "MODEL"; topPadding: 12; bottomPadding: 2 }
+            SectionTitle { text: HarnessLabels.modelSection; topPadding: 12; bottomPadding: 2 }
             Repeater {
                 model: inspector.vm ? inspector.vm.modelOptions : []
                 delegate: InspectorOption {
@@ -84,12 +89,9 @@ Rectangle {
                 }
             }
 
-            SectionTitle { text: "MODE"; topPadding: 12; bottomPadding: 2 }
+            SectionTitle { text: HarnessLabels.modeSection; topPadding: 12; bottomPadding: 2 }
             Repeater {
-                model: [
-                    { id: "sandbox", title: "Sandbox", subtitle: "Repo only", symbol: "shippingbox" },
-                    { id: "skipPermissions", title: "Skip Permissions", subtitle: "Anywhere, no prompts", symbol: "exclamationmark.triangle" }
-                ]
+                model: HarnessLabels.runtimeModeOptions
                 delegate: InspectorOption {
                     required property var modelData
                     objectName: "modeOption_" + modelData.id
@@ -105,7 +107,7 @@ Rectangle {
                 }
             }
 
-            SectionTitle { text: "THINK"; topPadding: 12; bottomPadding: 2 }
+            SectionTitle { text: HarnessLabels.thinkSection; topPadding: 12; bottomPadding: 2 }
             Flow {
                 width: body.width
                 spacing: 6
@@ -146,7 +148,7 @@ Rectangle {
                     anchors.verticalCenter: parent.verticalCenter
                     spacing: 10
                     Symbol { name: "globe"; color: HarnessPalette.muted; size: 15; anchors.verticalCenter: parent.verticalCenter }
-                    Text { text: "Web"; color: HarnessPalette.ink; font.pixelSize: 13; anchors.verticalCenter: parent.verticalCenter }
+                    Text { text: HarnessLabels.web; color: HarnessPalette.ink; font.pixelSize: 13; anchors.verticalCenter: parent.verticalCenter }
                 }
                 Switch {
                     id: webSwitch
@@ -155,7 +157,7 @@ Rectangle {
                     anchors.verticalCenter: parent.verticalCenter
                     checked: inspector.vm ? inspector.vm.allowWeb : false
                     onToggled: inspector.vm.allowWeb = checked
-                    Accessible.name: "Web"
+                    Accessible.name: HarnessLabels.web
                     indicator: Rectangle {
                         implicitWidth: 38
                         implicitHeight: 22
@@ -176,7 +178,7 @@ Rectangle {
                 }
             }
 
-            SectionTitle { text: "REQUEST"; topPadding: 6; bottomPadding: 4 }
+            SectionTitle { text: HarnessLabels.requestSection; topPadding: 6; bottomPadding: 4 }
             Rectangle {
                 objectName: "requestPreview"
                 width: body.width

@@ -41,7 +41,7 @@ Rectangle {
                 anchors.verticalCenter: parent.verticalCenter
                 symbol: "xmark"
                 tint: HarnessPalette.muted
-                helpText: "Close"
+                helpText: HarnessLabels.close
                 onClicked: panel.close()
             }
         }

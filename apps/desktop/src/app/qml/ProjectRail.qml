@@ -7,17 +7,33 @@ import Rirudez.Desktop
 Rectangle {
     id: rail
     objectName: "projectRail"
-    property QtObject vm
-    property QtObject bridges
+    // The view model (projects, threads, selection, the turn count), which threads have news, and the
+    // thread search (null without one).
+    required property QtObject viewModel
+    required property QtObject notifications
+    required property QtObject threadSearch
+    // The Bridge pill: the name of the bridge in use, and whether the Bridges sheet can be opened.
+    required property string bridgeName
+    required property bool canOpenBridges
     // The Bridge pill was clicked: the screen opens the Bridges sheet.
     signal bridgesRequested()
-    property DesktopCodingHarnessViewState st
-    property QtObject notifications
-    property QtObject threadSearch
+    // The rail's collapse button was clicked.
+    signal collapse()
+
+    readonly property QtObject vm: viewModel
     readonly property bool searching: threadSearch !== null && threadSearch.isSearching
 
-    // What a button at the top of the rail does.
-    enum Action { None, NewChat, Search }
+    function hasNews(threadID) {
+        return notifications !== null && notifications.threadsWithNews.indexOf(threadID) >= 0
+    }
+    function openThread(threadID) {
+        vm.selectThread(threadID)
+        vm.requestSubscribeToSelectedBridgeSession()
+    }
+    function openProject(projectID) {
+        vm.selectProject(projectID)
+        vm.requestSubscribeToSelectedBridgeSession()
+    }
 
     color: HarnessPalette.rail
 
@@ -31,7 +47,7 @@ Rectangle {
             anchors.left: parent.left
             anchors.leftMargin: 16
             anchors.verticalCenter: parent.verticalCenter
-            text: "Projects"
+            text: HarnessLabels.projects
             color: HarnessPalette.sidebarInk
             font.pixelSize: 15
             font.weight: Font.DemiBold
@@ -44,8 +60,8 @@ Rectangle {
             symbol: "sidebar.left"
             tint: HarnessPalette.sidebarMuted
             hoverColor: HarnessPalette.sidebarSelected
-            helpText: "Collapse projects"
-            onClicked: rail.st.isProjectRailCollapsed = true
+            helpText: HarnessLabels.collapseProjects
+            onClicked: rail.collapse()
         }
     }
 
@@ -69,15 +85,10 @@ Rectangle {
             rightPadding: 8
 
             Repeater {
-                model: [
-                    { symbol: "square.and.pencil", title: "New chat", action: ProjectRail.Action.NewChat },
-                    { symbol: "magnifyingglass", title: "Search", action: ProjectRail.Action.Search },
-                    { symbol: "circle.grid.2x2", title: "Plugins", action: ProjectRail.Action.None },
-                    { symbol: "clock", title: "Automations", action: ProjectRail.Action.None }
-                ]
+                model: HarnessLabels.railActions
                 delegate: AbstractButton {
                     required property var modelData
-                    objectName: modelData.action === ProjectRail.Action.NewChat ? "newChatButton" : (modelData.action === ProjectRail.Action.Search ? "searchButton" : "railAction")
+                    objectName: modelData.action === HarnessLabels.RailAction.newChat ? "newChatButton" : (modelData.action === HarnessLabels.RailAction.search ? "searchButton" : "railAction")
                     width: body.width - 16
                     height: 32
                     hoverEnabled: true
@@ -91,9 +102,9 @@ Rectangle {
                         Text { text: modelData.title; color: HarnessPalette.sidebarInk; font.pixelSize: 13; anchors.verticalCenter: parent.verticalCenter }
                     }
                     onClicked: {
-                        if (modelData.action === ProjectRail.Action.NewChat)
+                        if (modelData.action === HarnessLabels.RailAction.newChat)
                             rail.vm.startThread()
-                        else if (modelData.action === ProjectRail.Action.Search && rail.threadSearch)
+                        else if (modelData.action === HarnessLabels.RailAction.search && rail.threadSearch)
                             rail.threadSearch.open()
                     }
                 }
@@ -106,7 +117,7 @@ Rectangle {
                 visible: rail.threadSearch !== null && rail.threadSearch.isOpen
                 width: body.width - 16
                 height: visible ? 32 : 0
-                placeholderText: "Search threads"
+                placeholderText: HarnessLabels.searchThreads
                 placeholderTextColor: HarnessPalette.sidebarFaint
                 color: HarnessPalette.sidebarInk
                 selectionColor: HarnessPalette.sidebarMuted
@@ -114,7 +125,7 @@ Rectangle {
                 leftPadding: 32
                 text: rail.threadSearch ? rail.threadSearch.query : ""
                 onTextEdited: rail.threadSearch.query = text
-                Accessible.name: "Search threads"
+                Accessible.name: HarnessLabels.searchThreads
                 background: Rectangle {
                     radius: 7
                     color: HarnessPalette.sidebarSelected
@@ -145,14 +156,14 @@ Rectangle {
                 visible: rail.searching
                 dark: true
                 leftPadding: 8
-                text: rail.threadSearch && rail.threadSearch.count === 1 ? "1 thread" : (rail.threadSearch ? rail.threadSearch.count : 0) + " threads"
+                text: HarnessLabels.threadCountLine(rail.threadSearch ? rail.threadSearch.count : 0)
             }
             Item { width: 1; height: 4; visible: rail.searching }
             Text {
                 objectName: "noSearchResults"
                 visible: rail.searching && rail.threadSearch.count === 0
                 leftPadding: 8
-                text: "No threads match."
+                text: HarnessLabels.noThreadsMatch
                 color: HarnessPalette.sidebarMuted
                 font.pixelSize: 13
             }
@@ -162,13 +173,13 @@ Rectangle {
                 delegate: ThreadRow {
                     width: body.width - 16
                     height: 46
-                    vm: rail.vm
-                    notifications: rail.notifications
+                    hasNews: rail.hasNews(threadID)
+                    onActivated: rail.openThread(threadID)
                 }
             }
 
             Item { width: 1; height: 14; visible: !rail.searching }
-            SectionTitle { dark: true; text: "Pinned"; leftPadding: 8; visible: !rail.searching }
+            SectionTitle { dark: true; text: HarnessLabels.pinnedSection; leftPadding: 8; visible: !rail.searching }
             Item { width: 1; height: 4; visible: !rail.searching }
             Repeater {
                 objectName: "pinnedThreads"
@@ -178,13 +189,13 @@ Rectangle {
                     width: body.width - 16
                     visible: index < 3 && !rail.searching
                     height: visible ? 46 : 0
-                    vm: rail.vm
-                    notifications: rail.notifications
+                    hasNews: rail.hasNews(threadID)
+                    onActivated: rail.openThread(threadID)
                 }
             }
 
             Item { width: 1; height: 14; visible: !rail.searching }
-            SectionTitle { dark: true; text: "Projects"; leftPadding: 8; visible: !rail.searching }
+            SectionTitle { dark: true; text: HarnessLabels.projects; leftPadding: 8; visible: !rail.searching }
             Item { width: 1; height: 4; visible: !rail.searching }
             Repeater {
                 objectName: "projectRows"
@@ -192,8 +203,9 @@ Rectangle {
                 delegate: ProjectRow {
                     required property var modelData
                     width: body.width - 16
-                    vm: rail.vm
                     project: modelData
+                    isSelected: rail.vm.selectedProjectID === (modelData.id || "")
+                    onActivated: rail.openProject(modelData.id || "")
                 }
             }
         }
@@ -212,12 +224,12 @@ Rectangle {
             objectName: "bridgePill"
             width: parent.width
             symbol: "laptopcomputer.and.ipad"
-            title: "Bridge"
-            value: rail.bridges && rail.bridges.selectedBridgeID !== "" ? rail.bridges.selectedBridgeName : "Local"
+            title: HarnessLabels.bridge
+            value: rail.bridgeName
             MouseArea {
                 objectName: "bridgePillArea"
                 anchors.fill: parent
-                enabled: rail.bridges !== null
+                enabled: rail.canOpenBridges
                 cursorShape: enabled ? Qt.PointingHandCursor : Qt.ArrowCursor
                 onClicked: rail.bridgesRequested()
             }
@@ -226,7 +238,7 @@ Rectangle {
             objectName: "turnsPill"
             width: parent.width
             symbol: "waveform.path.ecg"
-            title: "Turns"
+            title: HarnessLabels.turns
             value: rail.vm ? String(rail.vm.visibleTurnCount) : "0"
         }
     }

@@ -5,14 +5,15 @@ import Rirudez.Desktop
 // One project: folder symbol (filled when selected), name, branch with clean/dirty, an edit marker.
 AbstractButton {
     id: row
-    property QtObject vm
-    property var project: ({})
+    // The project as the view model lists it ({id, name, branch, hasUncommittedChanges, maxAccess,
+    // statusLine}) and whether it is the selected one.
+    required property var project
+    required property bool isSelected
     readonly property string projectID: project.id || ""
     readonly property string name: project.name || ""
     readonly property string branch: project.branch || ""
     readonly property bool hasUncommittedChanges: !!project.hasUncommittedChanges
     readonly property string maxAccess: project.maxAccess || ""
-    readonly property bool isSelected: vm !== null && vm.selectedProjectID === projectID
 
     objectName: "projectRow_" + projectID
     height: 44
@@ -69,8 +70,7 @@ AbstractButton {
             color: HarnessPalette.sidebarMuted
         }
     }
-    onClicked: {
-        vm.selectProject(projectID)
-        vm.requestSubscribeToSelectedBridgeSession()
-    }
+    // The row was clicked: the rail selects the project.
+    signal activated()
+    onClicked: activated()
 }

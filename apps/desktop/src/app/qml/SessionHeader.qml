@@ -5,8 +5,18 @@ import Rirudez.Desktop
 // Top of the session column: rail toggle, title over subtitle, chips, new-thread and inspector toggles.
 Rectangle {
     id: header
-    property QtObject vm
-    property DesktopCodingHarnessViewState st
+    // The visible session's title and subtitle, and the agent, model and access of the composer.
+    required property string title
+    required property string subtitle
+    required property string agentSymbol
+    required property string agentName
+    // The model chip shows only while a model is selected.
+    required property bool hasModel
+    required property string modelName
+    required property string accessName
+    signal toggleProjectRail()
+    signal toggleInspector()
+    signal newThread()
     signal shellRequested()
 
     height: 60
@@ -20,8 +30,8 @@ Rectangle {
         anchors.verticalCenter: parent.verticalCenter
         symbol: "sidebar.left"
         tint: HarnessPalette.muted
-        helpText: "Toggle projects"
-        onClicked: header.st.toggleProjectRail()
+        helpText: HarnessLabels.toggleProjects
+        onClicked: header.toggleProjectRail()
     }
 
     Column {
@@ -34,7 +44,7 @@ Rectangle {
         Text {
             objectName: "sessionTitle"
             width: parent.width
-            text: header.vm ? header.vm.visibleSessionTitle : ""
+            text: header.title
             elide: Text.ElideRight
             color: HarnessPalette.ink
             font.pixelSize: 15
@@ -43,9 +53,7 @@ Rectangle {
         Text {
             objectName: "sessionSubtitle"
             width: parent.width
-            text: header.vm && header.st
-                  ? header.st.sessionSubtitle(header.vm.selectedProject.id || "", header.vm.selectedModel.id || "", header.vm.selectedPermission)
-                  : ""
+            text: header.subtitle
             elide: Text.ElideRight
             color: HarnessPalette.muted
             font.pixelSize: 12
@@ -60,19 +68,19 @@ Rectangle {
         spacing: 6
         Chip {
             objectName: "agentChip"
-            symbol: header.st ? header.st.agentSymbol(header.vm ? header.vm.selectedAgent : "") : ""
-            text: header.st ? header.st.agentDisplayName(header.vm ? header.vm.selectedAgent : "") : ""
+            symbol: header.agentSymbol
+            text: header.agentName
         }
         Chip {
             objectName: "modelChip"
-            visible: header.vm !== null && !!header.vm.selectedModel.id
+            visible: header.hasModel
             symbol: "eye"
-            text: header.vm ? (header.vm.selectedModel.displayName || "") : ""
+            text: header.modelName
         }
         Chip {
             objectName: "accessChip"
             symbol: "lock.open"
-            text: header.st && header.vm ? header.st.accessDisplayName(header.vm.selectedAccess) : ""
+            text: header.accessName
         }
     }
     SymbolButton {
@@ -83,7 +91,7 @@ Rectangle {
         anchors.verticalCenter: parent.verticalCenter
         symbol: "pencil.and.outline"
         tint: HarnessPalette.muted
-        helpText: "Open the shell: timeline, canvas and activity (Ctrl+Shift+K)"
+        helpText: HarnessLabels.openShell
         onClicked: header.shellRequested()
     }
     SymbolButton {
@@ -94,8 +102,8 @@ Rectangle {
         anchors.verticalCenter: parent.verticalCenter
         symbol: "plus.bubble"
         tint: HarnessPalette.muted
-        helpText: "New thread"
-        onClicked: header.vm.startThread()
+        helpText: HarnessLabels.newThread
+        onClicked: header.newThread()
     }
     SymbolButton {
         id: inspectorToggle
@@ -105,7 +113,7 @@ Rectangle {
         anchors.verticalCenter: parent.verticalCenter
         symbol: "sidebar.right"
         tint: HarnessPalette.muted
-        helpText: "Toggle controls"
-        onClicked: header.st.toggleInspector()
+        helpText: HarnessLabels.toggleControls
+        onClicked: header.toggleInspector()
     }
 }

@@ -5,10 +5,8 @@ import Rirudez.Desktop
 // One thread of the selected project: symbol, title and subtitle; highlighted when selected.
 AbstractButton {
     id: row
-    property QtObject vm
     // Threads with something new show a badge.
-    property QtObject notifications
-    readonly property bool hasNews: notifications !== null && notifications.threadsWithNews.indexOf(threadID) >= 0
+    required property bool hasNews
     required property string threadID
     required property string title
     required property string subtitle
@@ -68,11 +66,10 @@ AbstractButton {
             height: 8
             radius: 4
             color: HarnessPalette.red
-            Accessible.name: "New activity"
+            Accessible.name: HarnessLabels.newActivity
         }
     }
-    onClicked: {
-        vm.selectThread(threadID)
-        vm.requestSubscribeToSelectedBridgeSession()
-    }
+    // The row was clicked: the rail opens the thread.
+    signal activated()
+    onClicked: activated()
 }

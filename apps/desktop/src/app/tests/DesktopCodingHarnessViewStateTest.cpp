@@ -2,11 +2,15 @@
 // bundled icons and against every symbol name the QML files use, and the transcript and picker toggles.
 
 #include "DesktopCodingHarnessViewState.h"
+#include "DesktopCodingHarnessModels.h"
+#include "HarnessLabels.h"
+#include "HarnessPalette.h"
 #include "HarnessSymbols.h"
 #include "SymbolImageProvider.h"
 
 #include <QDir>
 #include <QFile>
+#include <QMetaEnum>
 #include <QRegularExpression>
 #include <QSignalSpy>
 
@@ -161,6 +165,64 @@ TEST(SymbolTableTest, EverySymbolNameTheScreenUsesIsInTheTable) {
         }
     }
     EXPECT_GT(checked, 20);
+}
+
+// Every kind of event reaches QML under its case name (the delegate chooser and the rows compare with
+// EventKind.<case>) and is drawn with a symbol of the table, a name and a tint of the palette.
+TEST(EventKindTest, EveryKindHasItsQmlNameASymbolANameAndAPaletteTint) {
+    const QMetaEnum kinds = QMetaEnum::fromType<DesktopCodingEventKind>();
+    ASSERT_EQ(kinds.keyCount(), int(allDesktopCodingEventKinds.size()));
+    const QList<QColor> palette{HarnessPalette::red(), HarnessPalette::teal(), HarnessPalette::brown(),
+                                HarnessPalette::green(), HarnessPalette::orange()};
+    DesktopCodingHarnessViewState state;
+    for (DesktopCodingEventKind kind : allDesktopCodingEventKinds) {
+        SCOPED_TRACE(rawValue(kind).toStdString());
+        EXPECT_EQ(QString::fromLatin1(kinds.valueToKey(int(kind))), rawValue(kind));
+        const QVariantMap style = state.eventStyleMap(int(kind));
+        EXPECT_TRUE(HarnessSymbols::lookup(style.value(u"symbol"_s).toString()).has_value());
+        EXPECT_FALSE(style.value(u"name"_s).toString().isEmpty());
+        EXPECT_TRUE(palette.contains(style.value(u"tint"_s).value<QColor>()));
+    }
+    // Only the agent's answers are Markdown, and only the user's messages sit in a framed panel.
+    for (DesktopCodingEventKind kind : allDesktopCodingEventKinds) {
+        const HarnessEventStyle style = DesktopCodingHarnessViewState::eventStyle(kind);
+        EXPECT_EQ(style.markdown,
+                  kind == DesktopCodingEventKind::assistantText || kind == DesktopCodingEventKind::completed)
+            << rawValue(kind).toStdString();
+        EXPECT_EQ(style.framed, kind == DesktopCodingEventKind::userMessage) << rawValue(kind).toStdString();
+    }
+}
+
+// Every option the screen lists has a label and a symbol of the table; the modes and agents are exactly the
+// ones the view model knows, in its order.
+TEST(OptionTableTest, EveryModeAgentAndRailActionHasALabelAndAKnownSymbol) {
+    struct Table {
+        const char *name;
+        QVariantList options;
+        QStringList ids;
+    };
+    QStringList modeIDs, agentIDs;
+    for (DesktopCodingRuntimeMode mode : allDesktopCodingRuntimeModes)
+        modeIDs.append(id(mode));
+    for (DesktopCodingAgent agent : allDesktopCodingAgents)
+        agentIDs.append(id(agent));
+    const Table tables[] = {{"modes", HarnessLabels::runtimeModeOptions(), modeIDs},
+                            {"agents", HarnessLabels::agentOptions(), agentIDs},
+                            {"rail", HarnessLabels::railActions(), {}}};
+    for (const Table &table : tables) {
+        SCOPED_TRACE(table.name);
+        ASSERT_FALSE(table.options.isEmpty());
+        QStringList ids;
+        for (const QVariant &option : table.options) {
+            const QVariantMap map = option.toMap();
+            EXPECT_FALSE(map.value(u"title"_s).toString().isEmpty());
+            EXPECT_TRUE(HarnessSymbols::lookup(map.value(u"symbol"_s).toString()).has_value())
+                << map.value(u"symbol"_s).toString().toStdString();
+            if (map.contains(u"id"_s))
+                ids.append(map.value(u"id"_s).toString());
+        }
+        EXPECT_EQ(ids, table.ids);
+    }
 }
 
 } // namespace

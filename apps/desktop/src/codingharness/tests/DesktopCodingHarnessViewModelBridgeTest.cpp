@@ -289,7 +289,8 @@ TEST_F(CodingViewModelBridgeTest, APromptOpensASessionStreamsOneAssistantRowAndT
     int assistantRowsInserted = 0;
     for (const QList<QVariant> &args : chatInserts) {
         const int row = args.at(1).toInt();
-        if (chat->index(row, 0).data(DesktopCodingEventListModel::KindRole).toString() == u"assistantText"_s)
+        if (chat->index(row, 0).data(DesktopCodingEventListModel::KindRole).toInt() ==
+            int(DesktopCodingEventKind::assistantText))
             ++assistantRowsInserted;
     }
     EXPECT_EQ(assistantRowsInserted, 1);
