@@ -6,11 +6,11 @@ import Rirudez.Desktop
 // One bridge in the Bridges sheet: name, host:port, a detail line, "In use" or a Use button, Remove.
 Rectangle {
     id: row
-    property string name
-    property string address
-    property string detail
-    property bool inUse
-    property bool removable
+    required property string name
+    required property string address
+    required property string detail
+    required property bool inUse
+    required property bool removable
     signal use()
     signal remove()
 

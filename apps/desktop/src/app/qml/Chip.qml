@@ -4,8 +4,8 @@ import Rirudez.Desktop
 // A symbol and a text in a rounded outline (the session header's agent, model and access chips).
 Rectangle {
     id: chip
-    property string symbol
-    property string text
+    required property string symbol
+    required property string text
 
     implicitWidth: row.implicitWidth + 16
     implicitHeight: 26

@@ -5,8 +5,8 @@ import Rirudez.Desktop
 // A column folded into a narrow rail: its title turned sideways and a button that expands it again.
 Rectangle {
     id: rail
-    property string title
-    property string symbol
+    required property string title
+    required property string symbol
     property bool dark: false
     signal expand()
 

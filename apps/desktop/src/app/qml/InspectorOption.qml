@@ -5,10 +5,10 @@ import Rirudez.Desktop
 // One choice of an inspector section: symbol, title, optional subtitle; highlighted when current.
 AbstractButton {
     id: option
-    property string symbol
-    property string title
+    required property string symbol
+    required property string title
     property string subtitle
-    property bool isCurrent: false
+    required property bool isCurrent
 
     implicitHeight: subtitle.length > 0 ? 46 : 34
     hoverEnabled: true

@@ -6,10 +6,10 @@ import Rirudez.Desktop
 // `options` is a list of {id, title, subtitle}.
 Rectangle {
     id: panel
-    property string title
-    property var options: []
-    property string currentID
-    property string optionPrefix
+    required property string title
+    required property var options
+    required property string currentID
+    required property string optionPrefix
     signal close()
     signal chosen(string id)
 

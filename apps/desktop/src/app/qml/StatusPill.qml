@@ -4,9 +4,9 @@ import Rirudez.Desktop
 // A symbol, a title and a value on the dark rail.
 Rectangle {
     id: pill
-    property string symbol
-    property string title
-    property string value
+    required property string symbol
+    required property string title
+    required property string value
 
     implicitHeight: 34
     radius: 9

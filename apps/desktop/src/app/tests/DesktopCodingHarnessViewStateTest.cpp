@@ -1,5 +1,6 @@
 // The screen's own rules in C++: the activity line's plural, the subtitle, the symbol table against the
-// bundled icons and against every symbol name the QML files use, and the transcript and picker toggles.
+// bundled icons and against every symbol name the QML files use, the transcript and picker toggles, and the
+// tables the QML reads (event kinds and their styles, the mode, agent and rail-action options).
 
 #include "DesktopCodingHarnessViewState.h"
 #include "DesktopCodingHarnessModels.h"
