@@ -8,21 +8,22 @@
 // out by the shell's own replay input (820 × 1060 pages, at most 500). Frames are rendered by the basic (GUI
 // thread) render loop; a frame's time runs from the window's update request to its swap, so it holds polish,
 // layout, drawing new pages and rendering, and not the wait for the next display refresh.
-// - PageRenderer/qpainter and PageRenderer/scenegraph: the pages alone in a 900 × 860 window, once with the
-//   shell's QPainter page item (each page drawn into its cached image) and once with a scene-graph page item
-//   (bench/CanvasSceneGraphPageItem: stroke geometry with a faded fringe). Reported: first frame, then frame
-//   times while paging through every page (p50, p95, max), and the ink pixels of the first frame (a renderer
-//   that drew nothing would look fast). The scene-graph item needs OpenGL: offscreen it is skipped.
+// - PageRendererGeometry and PageRendererImages: the pages alone in a 900 × 860 window, drawn by the shell's
+//   page item once as stroke geometry (what it uses on OpenGL) and once as page images drawn with QPainter
+//   off the UI thread (what it uses on the software scene graph). Reported: first frame with the first page's
+//   ink, then frame times while paging through every page (p50, p95, max), the frames that showed a page
+//   still without its ink (image drawing that could not keep up), and the ink pixels of the first frame (a
+//   renderer that drew nothing would look fast). Geometry needs a hardware scene graph: offscreen it is
+//   skipped.
 // - ShellWindow: the whole shell window (library, timeline, canvas, activity) at 1440 × 900, its symbols
 // drawn
-//   as plain discs (the application draws them from SVG files). Reported: the
-//   time from selecting the conversation (timeline and replay layout included) and creating the window to the
-//   first frame with the first page drawn; frame times while paging through all pages; resident memory once
-//   open, after a quarter of the pages and after all of them, and its growth over the last three quarters.
+//   as plain discs (the application draws them from SVG files). Reported: the time from selecting the
+//   conversation (timeline and the first pages' layout included) and creating the window to the first frame
+//   with the first page's ink; the time until the whole conversation is laid out (the rest comes in slices on
+//   the event loop); frame times while paging through all pages; resident memory once open, after paging past
+//   N = 125 pages and 2N = 250 pages, and at the end.
 
-#include "CanvasSceneGraphPageItem.h"
 #include "DesktopBridgeActivityStore.h"
-#include "DesktopCanvasReplayBridge.h"
 #include "DesktopCanvasReplayPageItem.h"
 #include "DesktopCanvasReplayRole.h"
 #include "DesktopLibraryReadModel.h"
@@ -214,8 +215,23 @@ int inkPixels(QQuickWindow *window) {
 // Pages through a ListView (flickable) from top to bottom, `step` of its height per frame, and returns each
 // frame's time. Calls `atFraction` once at each quarter of the way.
 std::vector<double> pageThrough(QQuickWindow *window, FrameClock &clock, QQuickItem *list, double step,
-                                const std::function<void(int quarter)> &atQuarter = {}) {
+                                const std::function<void(int quarter)> &atQuarter = {},
+                                int *framesWithoutInk = nullptr) {
     clock.takeFrames();
+    // A frame that shows a page of the list without its ink yet.
+    QMetaObject::Connection counting;
+    if (framesWithoutInk)
+        counting = QObject::connect(window, &QQuickWindow::frameSwapped, list, [list, framesWithoutInk] {
+            const QRectF view(0, list->property("contentY").toDouble(), list->width(), list->height());
+            for (QQuickItem *item : list->property("contentItem").value<QQuickItem *>()->childItems())
+                for (QQuickItem *page : item->childItems())
+                    if (auto *canvas = qobject_cast<DesktopCanvasReplayPageItem *>(page);
+                        canvas && !canvas->isDrawn() &&
+                        QRectF(item->position(), item->size()).intersects(view)) {
+                        ++*framesWithoutInk;
+                        return;
+                    }
+        });
     const double height = list->height();
     const double end = list->property("contentHeight").toDouble() - height;
     int quarter = 0;
@@ -228,7 +244,7 @@ std::vector<double> pageThrough(QQuickWindow *window, FrameClock &clock, QQuickI
         while (atQuarter && quarter < 4 && y >= end * (quarter + 1) / 4.0)
             atQuarter(++quarter);
     }
-    (void)window;
+    QObject::disconnect(counting);
     return clock.takeFrames();
 }
 
@@ -247,32 +263,33 @@ const Conversation &conversation() {
     return instance;
 }
 
-// The canvas pages alone, drawn by one of the two page items.
-void pageRenderer(benchmark::State &state, bool sceneGraph) {
+// The canvas pages alone, drawn one of the two ways.
+void pageRenderer(benchmark::State &state, DesktopCanvasReplayPageItem::Drawing drawing) {
     for (auto _ : state) {
         DesktopCanvasReplayDocument document;
         const auto laidOutAt = Clock::now();
-        document.setResult(DesktopCanvasReplayBridge::desktopResult(
-            DesktopShellCoordinator::replayInput(conversation().history)));
+        document.layOut(DesktopShellCoordinator::replayInput(conversation().history));
+        document.finishLayout();
         const double layoutMs = millisecondsBetween(laidOutAt, Clock::now());
 
         QQmlEngine engine;
         engine.addImportPath(u"qrc:/qt/qml"_s);
         QQmlComponent component(&engine);
-        const QByteArray item = sceneGraph ? "CanvasSceneGraphPageItem" : "DesktopCanvasReplayPageItem";
+        const QByteArray how =
+            drawing == DesktopCanvasReplayPageItem::Drawing::StrokeGeometry ? "StrokeGeometry" : "PageImage";
         component.setData(
-            "import QtQuick\nimport QtQuick.Window\nimport Rirudez.Shell\nimport RirudezBench\n"
+            "import QtQuick\nimport QtQuick.Window\nimport Rirudez.Shell\n"
             "Window { id: win; width: 900; height: 860; color: '#d6d6cf'\n"
             " property QtObject document\n"
             " ListView { id: pages; objectName: 'pages'; anchors.fill: parent; spacing: 18;\n"
-            "  cacheBuffer: 0; model: document ? document.pageCount : 0\n"
             "  readonly property real pageScale: Math.min(1, (width - 48) / document.pageWidth)\n"
-            "  delegate: " +
-                item +
-                " { required property int index; objectName: 'page_' + index;\n"
-                "   x: (pages.width - width) / 2; width: document.pageWidth * pages.pageScale;\n"
-                "   height: document.pageHeight * pages.pageScale; document: win.document;\n"
-                "   pageIndex: index } } }",
+            "  cacheBuffer: Math.ceil(document.pageHeight * pageScale + spacing); model: document\n"
+            "  delegate: Item { required property int index; width: pages.width;\n"
+            "   height: document.pageHeight * pages.pageScale\n"
+            "   DesktopCanvasReplayPageItem { objectName: 'page_' + index;\n"
+            "   x: (pages.width - width) / 2; width: document.pageWidth * pages.pageScale;\n"
+            "   height: parent.height; document: win.document; drawing: DesktopCanvasReplayPageItem." +
+                how + "; pageIndex: index } } } }",
             QUrl(u"file:///bench/pages.qml"_s));
         if (!component.isReady()) {
             state.SkipWithError(qPrintable(component.errorString()));
@@ -288,33 +305,44 @@ void pageRenderer(benchmark::State &state, bool sceneGraph) {
         }
         FrameClock clock(window);
         window->show();
-        if (!waitUntil([&] { return clock.swaps() > 0 && findItem(window->contentItem(), u"page_0"_s); })) {
+        auto firstPage = [&] {
+            return qobject_cast<DesktopCanvasReplayPageItem *>(findItem(window->contentItem(), u"page_0"_s));
+        };
+        std::optional<Clock::time_point> firstFrame;
+        QObject::connect(window, &QQuickWindow::frameSwapped, window, [&] {
+            if (!firstFrame && firstPage() && firstPage()->paintCount() > 0)
+                firstFrame = Clock::now();
+        });
+        if (!waitUntil([&] { return firstFrame.has_value(); })) {
             state.SkipWithError("no first frame");
             return;
         }
-        const double firstFrameMs = millisecondsBetween(openedAt, clock.lastSwap());
-        if (sceneGraph && window->rendererInterface()->graphicsApi() == QSGRendererInterface::Software) {
+        const double firstFrameMs = millisecondsBetween(openedAt, *firstFrame);
+        if (drawing == DesktopCanvasReplayPageItem::Drawing::StrokeGeometry &&
+            window->rendererInterface()->graphicsApi() == QSGRendererInterface::Software) {
             state.SkipWithError("the software scene graph does not draw geometry nodes (run under xvfb-run)");
             return;
         }
         QQuickItem *list = findItem(window->contentItem(), u"pages"_s);
         const int ink = inkPixels(window);
-        const std::vector<double> frames = pageThrough(window, clock, list, 0.45);
+        int withoutInk = 0;
+        const std::vector<double> frames = pageThrough(window, clock, list, 0.45, {}, &withoutInk);
 
         state.counters["pages"] = double(document.pageCount());
         state.counters["layout_ms"] = layoutMs;
         state.counters["first_frame_ms"] = firstFrameMs;
         state.counters["ink_px"] = ink;
+        state.counters["frames_without_ink"] = withoutInk;
         reportFrames(state, frames);
         window->close();
     }
 }
 
-void BM_PageRendererQPainter(benchmark::State &state) {
-    pageRenderer(state, false);
+void BM_PageRendererGeometry(benchmark::State &state) {
+    pageRenderer(state, DesktopCanvasReplayPageItem::Drawing::StrokeGeometry);
 }
-void BM_PageRendererSceneGraph(benchmark::State &state) {
-    pageRenderer(state, true);
+void BM_PageRendererImages(benchmark::State &state) {
+    pageRenderer(state, DesktopCanvasReplayPageItem::Drawing::PageImage);
 }
 
 // The whole shell window on the conversation.
@@ -376,36 +404,52 @@ void BM_ShellWindow(benchmark::State &state) {
             return;
         }
         const double firstFrameMs = millisecondsBetween(openedAt, *firstFrame);
+        const DesktopCanvasReplayDocument *document = coordinator.canvasDocument();
+        if (!waitUntil([&] { return !document->layingOut(); }, 60s)) {
+            state.SkipWithError("the layout never finished");
+            return;
+        }
+        const double layoutDoneMs = millisecondsBetween(openedAt, Clock::now());
         waitUntil([] { return false; }, 300ms); // let the window settle before measuring memory
         const double rssOpen = residentMegabytes();
 
         QQuickItem *pages = findItem(window->contentItem(), u"canvasPages"_s);
-        double rssQuarter = 0;
+        double rssN = 0;  // after a quarter of the pages (N = 125)
+        double rss2N = 0; // after half of them
         double rssPeak = rssOpen;
-        const std::vector<double> frames = pageThrough(window, clock, pages, 0.45, [&](int quarter) {
-            const double rss = residentMegabytes();
-            rssPeak = std::max(rssPeak, rss);
-            if (quarter == 1)
-                rssQuarter = rss;
-        });
+        int withoutInk = 0;
+        const std::vector<double> frames = pageThrough(
+            window, clock, pages, 0.45,
+            [&](int quarter) {
+                const double rss = residentMegabytes();
+                rssPeak = std::max(rssPeak, rss);
+                if (quarter == 1)
+                    rssN = rss;
+                if (quarter == 2)
+                    rss2N = rss;
+            },
+            &withoutInk);
         const double rssEnd = residentMegabytes();
 
         state.counters["pages"] = double(coordinator.canvasReplayResult().pageCount);
         state.counters["turns"] = double(history.turnCount());
         state.counters["first_frame_ms"] = firstFrameMs;
+        state.counters["layout_done_ms"] = layoutDoneMs;
+        state.counters["frames_without_ink"] = withoutInk;
         reportFrames(state, frames);
         state.counters["rss_before_MB"] = rssBefore;
         state.counters["rss_open_MB"] = rssOpen;
-        state.counters["rss_quarter_MB"] = rssQuarter;
+        state.counters["rss_N_pages_MB"] = rssN;
+        state.counters["rss_2N_pages_MB"] = rss2N;
         state.counters["rss_end_MB"] = rssEnd;
         state.counters["rss_peak_MB"] = rssPeak;
-        state.counters["rss_growth_last_3q_MB"] = rssEnd - rssQuarter;
+        state.counters["rss_growth_N_to_2N_MB"] = rss2N - rssN;
         window->close();
     }
 }
 
-BENCHMARK(BM_PageRendererQPainter)->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PageRendererSceneGraph)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PageRendererGeometry)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PageRendererImages)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ShellWindow)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
@@ -417,7 +461,6 @@ int main(int argc, char **argv) {
     qputenv("QSG_RENDER_LOOP", "basic");
     QGuiApplication app(argc, argv);
     QQuickStyle::setStyle(u"Basic"_s);
-    qmlRegisterType<CanvasSceneGraphPageItem>("RirudezBench", 1, 0, "CanvasSceneGraphPageItem");
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

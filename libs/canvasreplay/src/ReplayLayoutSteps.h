@@ -39,6 +39,14 @@ inline constexpr std::array<RowVariant, 5> rowVariants{{
 double advanceCursorPastSafeBottomIfNeeded(double y, double pageHeight, double safeBottomPadding,
                                            double topMargin, double rowHeight, std::int64_t maxPageIndex);
 
+// Steps 2 to 4 of the per-message cursor step (page hint, speaker gap, bottom band), for a message already
+// known not to be blank.
+double cursorBeforeMessage(double cursor, std::optional<MessageRole> lastRole, const InputMessage &message,
+                           const ReplayLayoutMetrics &metrics);
+
+// The start position, raised to page 0's top margin only.
+double raisedStart(const ReplayInput &input, const ReplayLayoutMetrics &metrics);
+
 // One row stroke: `pointCount` points from x = startXTarget to startXTarget + lengthTarget along a main sine
 // wave (`cycles` periods, amplitude `amplitudeTarget`) plus a wobble of 0.18 × that amplitude with four
 // periods, around `rowCenterLocalY` on page `pageIndex`. Y values are global. Empty when the length is not

@@ -1,6 +1,7 @@
 // Properties of the layout and the merge over randomized conversations (fixed seeds, so failures repeat).
 #include "ReplayText.h"
 #include "rirudez/canvasreplay/ConversationHandwritingReplay.h"
+#include "rirudez/canvasreplay/ReplayLayoutRun.h"
 
 #include <gtest/gtest.h>
 
@@ -167,6 +168,51 @@ TEST_P(RandomConversations, MergeKeepsEveryMessageAndSurvivingPageTextOnce) {
         EXPECT_TRUE(std::is_sorted(pages.begin(), pages.end()));
         EXPECT_EQ(std::adjacent_find(pages.begin(), pages.end()), pages.end());
         EXPECT_EQ(combinedInputs(input.messages, pageTexts), merged);
+    }
+}
+
+// A run taken message by message, or resumed from a position saved before some message of an input whose
+// later messages were then replaced, ends with the blocks and the outcome of laying the final input out at
+// once.
+TEST_P(RandomConversations, RunsStoppedAndResumedGiveTheWholeLayout) {
+    Generator generate{std::mt19937_64(GetParam())};
+    for (int round = 0; round < 60; ++round) {
+        const ReplayInput first = generate.input();
+        ReplayLayoutRun run(first);
+        std::vector<ReplayLayoutRun::Position> before; // the position before each message
+        std::vector<ReplayBlock> blocks;
+        while (!run.isFinished()) {
+            before.push_back(run.position());
+            if (std::optional<ReplayBlock> block = run.layOutNextMessage())
+                blocks.push_back(std::move(*block));
+        }
+        ReplayResult stepped = run.resultWithoutBlocks();
+        stepped.blocks = blocks;
+        EXPECT_EQ(stepped, buildReplay(first)) << "round " << round;
+        if (before.empty())
+            continue;
+
+        // The same conversation with everything from message k on replaced, resumed from k.
+        const std::size_t k = std::size_t(generate.integer(0, std::int64_t(before.size()) - 1));
+        ReplayInput second = first;
+        second.messages.resize(k);
+        for (std::int64_t i = generate.integer(0, 8); i > 0; --i)
+            second.messages.push_back(InputMessage{
+                u"m"_s + QString::number(second.messages.size()),
+                generate.chance(0.5) ? MessageRole::user : MessageRole::assistant, generate.text(),
+                std::nullopt, std::nullopt, std::nullopt, std::nullopt, false, std::nullopt});
+        ReplayLayoutRun resumed(second, before[k]);
+        ReplayResult expected = buildReplay(second);
+        std::vector<ReplayBlock> kept;
+        for (const ReplayBlock &block : blocks)
+            if (positionOf(block.messageID) < k)
+                kept.push_back(block);
+        while (!resumed.isFinished())
+            if (std::optional<ReplayBlock> block = resumed.layOutNextMessage())
+                kept.push_back(std::move(*block));
+        ReplayResult result = resumed.resultWithoutBlocks();
+        result.blocks = std::move(kept);
+        EXPECT_EQ(result, expected) << "round " << round << ", resumed before message " << k;
     }
 }
 

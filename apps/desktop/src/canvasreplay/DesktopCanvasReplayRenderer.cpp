@@ -27,27 +27,48 @@ void drawBlocks(const DesktopCanvasReplayResult &result, QPainter &painter) {
             drawStroke(stroke, block.role, painter);
 }
 
-void drawPaper(QSizeF pageSize, QPainter &painter) {
-    const double width = pageSize.width();
-    const double height = pageSize.height();
-    painter.fillRect(QRectF(0, 0, width, height), paperColor);
+PaperLines paperLines(QSizeF pageSize) {
+    PaperLines lines;
     ConversationHandwritingReplay::ReplayInput probe;
-    probe.pageSize = {width, height};
+    probe.pageSize = {pageSize.width(), pageSize.height()};
     probe.maxPageCount = 1;
     const std::optional<ConversationHandwritingReplay::ReplayLayoutMetrics> metrics =
         ConversationHandwritingReplay::layoutMetrics(probe);
     if (!metrics)
+        return lines;
+    lines.hasLines = true;
+    const double bandTop = pageSize.height() - metrics->safeBottomPadding;
+    for (double y = metrics->topMargin + metrics->rowHeight; y <= bandTop; y += metrics->rowHeight)
+        lines.ruleYs.push_back(y);
+    lines.marginX = CanvasPageMargins::leftInset(pageSize.width()) - 12;
+    return lines;
+}
+
+void drawPaper(QSizeF pageSize, QPainter &painter) {
+    const double width = pageSize.width();
+    const double height = pageSize.height();
+    painter.fillRect(QRectF(0, 0, width, height), paperColor);
+    const PaperLines lines = paperLines(pageSize);
+    if (!lines.hasLines)
         return;
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setPen(QPen(ruleColor, 1.0));
-    const double bandTop = height - metrics->safeBottomPadding;
-    for (double y = metrics->topMargin + metrics->rowHeight; y <= bandTop; y += metrics->rowHeight)
+    for (const double y : lines.ruleYs)
         painter.drawLine(QPointF(0, y), QPointF(width, y));
-    const double marginX = CanvasPageMargins::leftInset(width) - 12;
     painter.setPen(QPen(marginColor, 1.0));
-    painter.drawLine(QPointF(marginX, 0), QPointF(marginX, height));
+    painter.drawLine(QPointF(lines.marginX, 0), QPointF(lines.marginX, height));
     painter.fillRect(QRectF(0, height - 1, width, 1), edgeColor);
+    painter.restore();
+}
+
+void drawPage(QSizeF pageSize, int pageIndex, const std::vector<DesktopCanvasReplayPageStroke> &strokes,
+              QPainter &painter) {
+    drawPaper(pageSize, painter);
+    painter.save();
+    painter.translate(0, -double(pageIndex) * pageSize.height());
+    for (const DesktopCanvasReplayPageStroke &entry : strokes)
+        drawStroke(entry.stroke, entry.role, painter);
     painter.restore();
 }
 

@@ -13,6 +13,7 @@
 #include <QPainterPath>
 
 #include <optional>
+#include <vector>
 
 class QPainter;
 
@@ -27,8 +28,20 @@ inline const QColor edgeColor{0xe0, 0xd8, 0xc4};
 void draw(const DesktopCanvasReplayResult &result, QPainter &painter);
 void drawPages(const DesktopCanvasReplayResult &result, QPainter &painter);
 void drawBlocks(const DesktopCanvasReplayResult &result, QPainter &painter);
+// Where the lines of a sheet go, in page-local canvas units: a rule at the bottom of every writing row, the
+// margin line's X and the edge at the bottom. Both ways of drawing pages (QPainter and the scene graph) use
+// it.
+struct PaperLines {
+    std::vector<double> ruleYs;
+    double marginX = 0;
+    bool hasLines = false; // false for a page size the layout cannot use: plain paper
+};
+PaperLines paperLines(QSizeF pageSize);
 // One sheet in page-local coordinates (its top-left at 0,0): paper, rules and margin line.
 void drawPaper(QSizeF pageSize, QPainter &painter);
+// Page `pageIndex`, in page-local coordinates: paper, then the given strokes of that page (global Y).
+void drawPage(QSizeF pageSize, int pageIndex, const std::vector<DesktopCanvasReplayPageStroke> &strokes,
+              QPainter &painter);
 // One stroke in the painter's current coordinates.
 void drawStroke(const DesktopCanvasReplayStroke &stroke, DesktopCanvasReplayRole role, QPainter &painter);
 // The polyline of a stroke (global coordinates), or nothing when it cannot be drawn.

@@ -29,6 +29,13 @@ struct DesktopCanvasReplayBlock {
     bool operator==(const DesktopCanvasReplayBlock &) const = default;
 };
 
+// A stroke as drawn on its page, with the role of its block.
+struct DesktopCanvasReplayPageStroke {
+    DesktopCanvasReplayRole role = DesktopCanvasReplayRole::user;
+    DesktopCanvasReplayStroke stroke; // shares its points with the block it belongs to
+    qsizetype block = 0;              // index of that block in the result's blocks
+};
+
 struct DesktopCanvasReplayResult {
     QSizeF pageSize;
     std::int64_t pageCount = 0; // pages shown

@@ -1,6 +1,5 @@
 #include "DesktopShellCoordinator.h"
 
-#include "DesktopCanvasReplayBridge.h"
 #include "LocalHealthSource.h"
 #include "LocalModelsViewModel.h"
 
@@ -38,7 +37,7 @@ DesktopShellCoordinator::DesktopShellCoordinator(DesktopShellSelection *selectio
     m_activity->load();
     connect(m_activity, &DesktopBridgeActivityStore::logChanged, this,
             &DesktopShellCoordinator::activityChanged);
-    m_canvas->setResult(DesktopCanvasReplayBridge::desktopResult(replayInput(m_history)));
+    m_canvas->layOut(replayInput(m_history));
     if (m_selection->librarySelection()) {
         m_sidebar->showSelection(m_selection->libraryID());
         refreshConversation();
@@ -104,7 +103,7 @@ void DesktopShellCoordinator::refreshConversation() {
         return;
     m_history = std::move(history);
     m_timelineModel->setHistory(m_history);
-    m_canvas->setResult(DesktopCanvasReplayBridge::desktopResult(replayInput(m_history)));
+    m_canvas->layOut(replayInput(m_history));
     // A selected turn that is gone is no longer selected.
     if (m_selection->timelineSelection()) {
         const QString selected = m_selection->timelineID();

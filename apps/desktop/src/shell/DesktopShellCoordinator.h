@@ -84,7 +84,9 @@ public:
     Q_INVOKABLE void toggleSidebar();
 
     const DesktopTimelineHistory &timelineHistory() const { return m_history; }
+    // What the canvas shows so far (the rest of a long conversation is laid out on the event loop).
     const DesktopCanvasReplayResult &canvasReplayResult() const { return m_canvas->result(); }
+    DesktopCanvasReplayDocument *canvasDocument() const { return m_canvas; }
     static ConversationHandwritingReplay::ReplayInput replayInput(const DesktopTimelineHistory &from);
     static ConversationHandwritingReplay::MessageRole role(DesktopTimelineRole from);
 

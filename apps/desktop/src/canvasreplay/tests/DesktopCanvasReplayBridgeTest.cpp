@@ -141,7 +141,7 @@ TEST(CanvasDocument, IndexesStrokesByPageAndChangesOnlyTheSignaturesOfChangedPag
     std::size_t strokes = 0;
     for (int page = 0; page < 2; ++page) {
         for (const auto &entry : document.strokesOnPage(page)) {
-            EXPECT_EQ(entry.stroke->pageIndex(1060), page);
+            EXPECT_EQ(entry.stroke.pageIndex(1060), page);
             ++strokes;
         }
     }

@@ -3,8 +3,9 @@ import QtQuick.Controls.Basic
 import Rirudez.Shell
 
 // The stack of canvas pages, scaled to the column's width (never above 100 %), each a sheet of paper with a
-// shadow on the grey desk. Only the pages in view exist: each is drawn once into its own cached image and
-// again only when its ink changes; a page scrolled away is destroyed with its image.
+// shadow on the grey desk. Only the pages in view exist, and the next one below or above (made before it
+// scrolls in, so its ink is ready when it shows); a page scrolled further away is destroyed. Pages are added
+// at the end while the conversation is being laid out.
 ListView {
     id: pages
     // DesktopCanvasReplayDocument
@@ -18,12 +19,12 @@ ListView {
     spacing: 18
     topMargin: 18
     bottomMargin: 18
-    cacheBuffer: 0
+    cacheBuffer: Math.ceil(pageStep)
     reuseItems: false
     boundsBehavior: Flickable.StopAtBounds
     Accessible.role: Accessible.Graphic
     Accessible.name: document ? document.accessibilityLabel : ""
-    model: document ? document.pageCount : 0
+    model: document
 
     delegate: Item {
         id: sheet

@@ -2,7 +2,8 @@ import QtQuick
 import Rirudez.Shell
 
 // The canvas column: the conversation written out as handwriting on paper pages; the empty state when there
-// is nothing to write, and a banner above the pages when the conversation fills more pages than are drawn.
+// is nothing to write, a banner above the pages when the conversation fills more pages than are drawn, and the
+// progress of the layout below them while a long conversation is still being written out.
 Rectangle {
     id: canvas
     // DesktopCanvasReplayDocument
@@ -36,10 +37,35 @@ Rectangle {
         id: pages
         objectName: "canvasPages"
         anchors.top: banner.bottom
-        anchors.bottom: parent.bottom
+        anchors.bottom: progress.top
         width: parent.width
         visible: canvas.document !== null && !canvas.document.isEmpty
         document: canvas.document
+    }
+
+    Rectangle {
+        id: progress
+        objectName: "canvasLayoutProgress"
+        anchors.bottom: parent.bottom
+        width: parent.width
+        visible: pages.visible && canvas.document !== null && canvas.document.layingOut
+        height: visible ? 26 : 0
+        color: ShellPalette.card
+        Rectangle {
+            // how far the layout got
+            anchors.bottom: parent.bottom
+            width: parent.width * (canvas.document ? canvas.document.layoutProgress : 0)
+            height: 3
+            color: ShellPalette.teal
+        }
+        Text {
+            anchors.centerIn: parent
+            text: canvas.document
+                  ? "Writing out the conversation… " + Math.floor(canvas.document.layoutProgress * 100) + " %"
+                  : ""
+            color: ShellPalette.muted
+            font.pixelSize: 11
+        }
     }
 
     DesktopCanvasReplayEmptyState {

@@ -1,6 +1,7 @@
-// The canvas page item in an offscreen window: it shows its own page of the document at its own size (the
-// same pixels as the renderer drawing that page into an image), and draws again only when its size or the ink
-// of its own page changes.
+// The canvas page item in an offscreen window (the software scene graph, so it shows page images): it shows
+// its own page of the document at its own size (the same pixels as the renderer drawing that page into an
+// image), bare paper until that image is ready, and draws again only when its size or the ink of its own page
+// changes.
 
 #include "DesktopCanvasReplayPageItem.h"
 #include "DesktopCanvasReplayDocument.h"
@@ -50,6 +51,14 @@ protected:
         }
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        ASSERT_EQ(pages[0]->effectiveDrawing(), DesktopCanvasReplayPageItem::Drawing::PageImage);
+        ASSERT_TRUE(waitForPaints(1, 1));
+    }
+
+    // Waits until each item has received that many images of its page.
+    bool waitForPaints(int first, int second) const {
+        return QTest::qWaitFor(
+            [&] { return pages[0]->paintCount() >= first && pages[1]->paintCount() >= second; }, 10000);
     }
 
     QImage frame() const { return window->grabWindow(); }
@@ -140,6 +149,7 @@ TEST_F(PageItemTest, DrawsAgainOnlyWhenItsSizeOrItsOwnInkChanges) {
     grown.blocks.last().strokes.append(
         DesktopCanvasReplayFixtures::straightLineStroke(80, 500, 1060 + 600, 4.5));
     document.setResult(grown);
+    ASSERT_TRUE(waitForPaints(1, 2));
     const QImage image = frame();
     EXPECT_EQ(pages[0]->paintCount(), 1);
     EXPECT_EQ(pages[1]->paintCount(), 2);
@@ -147,13 +157,16 @@ TEST_F(PageItemTest, DrawsAgainOnlyWhenItsSizeOrItsOwnInkChanges) {
 
     // A new size draws again at that size.
     pages[0]->setSize(pages[0]->size() * 0.8);
+    ASSERT_TRUE(waitForPaints(2, 2));
     frame();
     EXPECT_EQ(pages[0]->paintCount(), 2);
 
-    // Another page index is another page.
+    // Another page index is another page: bare paper until its image comes, then that page.
     pages[0]->setPageIndex(1);
-    frame();
-    EXPECT_EQ(pages[0]->paintCount(), 3);
+    EXPECT_FALSE(pages[0]->isDrawn());
+    ASSERT_TRUE(waitForPaints(3, 2));
+    EXPECT_TRUE(pages[0]->isDrawn());
+    EXPECT_EQ(inkPixels(itemPixels(frame(), pages[0]), DesktopCanvasReplayRole::user), 0);
 }
 
 } // namespace

@@ -1,0 +1,82 @@
+#pragma once
+
+// Canvas pages drawn with QPainter into images at the pixel size they are shown at, for scene graphs that
+// cannot draw stroke geometry (the software renderer). A page is drawn off the UI thread, one at a time, the
+// most recently asked first; asks nobody waits for any more are dropped before they start. Finished images
+// are kept for pages scrolled back to, within a byte limit: the least recently used go first.
+
+#include <QImage>
+#include <QObject>
+#include <QSize>
+#include <QThreadPool>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QPainter;
+
+namespace rirudez {
+
+class DesktopCanvasReplayPageImages : public QObject {
+    Q_OBJECT
+
+public:
+    struct Key {
+        int page = 0;
+        quint64 signature = 0; // the page's ink (DesktopCanvasReplayDocument::pageSignature)
+        QSize pixels;
+        bool operator==(const Key &) const = default;
+    };
+    // Draws the page into a painter on an image of the key's size. Runs on a worker thread: it must own
+    // everything it reads.
+    using Drawing = std::function<void(QPainter &)>;
+
+    // 48 MB: some thirty pages at the size the shell shows them.
+    static constexpr qsizetype defaultByteLimit = qsizetype(48) << 20;
+
+    explicit DesktopCanvasReplayPageImages(QObject *parent = nullptr);
+    ~DesktopCanvasReplayPageImages() override;
+
+    void setByteLimit(qsizetype bytes);
+    qsizetype byteLimit() const { return m_byteLimit; }
+    qsizetype byteCount() const { return m_byteCount; }
+    qsizetype imageCount() const { return qsizetype(m_images.size()); }
+
+    // The finished image, or a null image.
+    QImage find(const Key &key);
+    // Asks for the image unless it is already finished, being drawn or asked for: `imageReady` follows.
+    void request(const Key &key, Drawing drawing);
+    // Drops an ask that has not started.
+    void cancel(const Key &key);
+    // Forgets every image and every ask that has not started.
+    void clear();
+
+Q_SIGNALS:
+    // The image asked for is drawn (it may already be gone from the cache when the limit is small).
+    void imageReady(const rirudez::DesktopCanvasReplayPageImages::Key &key, const QImage &image);
+
+private:
+    struct Entry {
+        Key key;
+        QImage image;
+        quint64 used;
+    };
+    struct Ask {
+        Key key;
+        Drawing drawing;
+    };
+    void startNext();
+    void finished(const Key &key, const QImage &image);
+    void evict();
+
+    std::vector<Entry> m_images;
+    std::vector<Ask> m_asks; // the newest last
+    std::optional<Key> m_drawing;
+    qsizetype m_byteLimit = defaultByteLimit;
+    qsizetype m_byteCount = 0;
+    quint64 m_clock = 0;
+    QThreadPool m_pool;
+};
+
+} // namespace rirudez
