@@ -47,7 +47,7 @@ void appendStroke(Mesh &mesh, const QList<QPointF> &points, double halfWidth, do
         QPointF at = points[i];
         if (i == 0 || i + 1 == count) {
             const QPointF along(normal.y(), -normal.x());
-            at += (i == 0 ? 1 : -1) * along * halfWidth;
+            at += (i == 0 ? -1 : 1) * along * halfWidth; // outwards, past the ends
         }
         mesh.vertices.push_back(vertexAt(at + normal * outer, color, 0));
         mesh.vertices.push_back(vertexAt(at + normal * core, color, coreAlpha));

@@ -35,9 +35,8 @@ void DesktopCanvasReplayPageImages::request(const Key &key, Drawing drawing) {
         return;
     if (std::any_of(m_images.cbegin(), m_images.cend(), [&](const Entry &e) { return e.key == key; }))
         return;
-    const auto asked = std::find_if(m_asks.begin(), m_asks.end(), [&](const Ask &a) { return a.key == key; });
-    if (asked != m_asks.end())
-        m_asks.erase(asked); // asked again: it moves to the front of the queue
+    if (std::any_of(m_asks.cbegin(), m_asks.cend(), [&](const Ask &a) { return a.key == key; }))
+        return;
     m_asks.push_back({key, std::move(drawing)});
     startNext();
 }
@@ -55,8 +54,8 @@ void DesktopCanvasReplayPageImages::clear() {
 void DesktopCanvasReplayPageImages::startNext() {
     if (m_drawing || m_asks.empty())
         return;
-    Ask ask = std::move(m_asks.back());
-    m_asks.pop_back();
+    Ask ask = std::move(m_asks.front());
+    m_asks.erase(m_asks.begin());
     m_drawing = ask.key;
     m_pool.start([this, key = ask.key, drawing = std::move(ask.drawing)] {
         QImage image(key.pixels, QImage::Format_ARGB32_Premultiplied);

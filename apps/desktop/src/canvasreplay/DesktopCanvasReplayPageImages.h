@@ -1,9 +1,10 @@
 #pragma once
 
 // Canvas pages drawn with QPainter into images at the pixel size they are shown at, for scene graphs that
-// cannot draw stroke geometry (the software renderer). A page is drawn off the UI thread, one at a time, the
-// most recently asked first; asks nobody waits for any more are dropped before they start. Finished images
-// are kept for pages scrolled back to, within a byte limit: the least recently used go first.
+// cannot draw stroke geometry (the software renderer). A page is drawn off the UI thread, one at a time, in
+// the order asked (a list asks for its pages in the order they come into view); asks nobody waits for any
+// more (the page scrolled away) are dropped before they start. Finished images are kept for pages scrolled
+// back to, within a byte limit: the least recently used go first.
 
 #include <QImage>
 #include <QObject>
@@ -71,7 +72,7 @@ private:
     void evict();
 
     std::vector<Entry> m_images;
-    std::vector<Ask> m_asks; // the newest last
+    std::vector<Ask> m_asks; // in the order asked
     std::optional<Key> m_drawing;
     qsizetype m_byteLimit = defaultByteLimit;
     qsizetype m_byteCount = 0;

@@ -6,6 +6,7 @@
 #include "DesktopCanvasReplayBridge.h"
 #include "DesktopCanvasReplayDocument.h"
 #include "DesktopCanvasReplayFixtures.h"
+#include "DesktopCanvasReplayInkGeometry.h"
 
 #include "rirudez/canvasreplay/ConversationHandwritingReplay.h"
 
@@ -187,6 +188,52 @@ TEST(Renderer, StrokePathFollowsTheStrokeAndRefusesUndrawableOnes) {
     EXPECT_FALSE(DesktopCanvasReplayRenderer::strokePath(
         DesktopCanvasReplayFixtures::straightLineStroke(78, 400, 120, 0)));
 }
+
+// The stroke geometry of the scene graph: a band of the stroke's width (item units) around its line, opaque
+// inside, fading to nothing over the fringe, half a width past each end, on the page it belongs to.
+struct BandCase {
+    const char *name;
+    double width;      // canvas units
+    double scale;      // item units per canvas unit
+    double fringe;     // item units
+    int pageIndex;     // the stroke is 100 canvas units below this page's top
+    int expectedAlpha; // of the inner vertices
+};
+
+class InkGeometry : public ::testing::TestWithParam<BandCase> {};
+
+TEST_P(InkGeometry, BandAroundTheStroke) {
+    const BandCase &c = GetParam();
+    const double top = 1060.0 * c.pageIndex + 100;
+    const std::vector<DesktopCanvasReplayPageStroke> strokes = {
+        {DesktopCanvasReplayRole::assistant,
+         DesktopCanvasReplayFixtures::straightLineStroke(80, 480, top, c.width), 0}};
+    DesktopCanvasReplayInkGeometry::Mesh mesh;
+    DesktopCanvasReplayInkGeometry::appendPage(mesh, strokes, c.pageIndex, 1060, c.scale, c.fringe);
+    ASSERT_EQ(mesh.vertices.size(), 8u); // two points, four vertices across each
+    ASSERT_EQ(mesh.indices.size(), 18u); // three quads
+    const double half = c.width * c.scale / 2;
+    const double centre = 100 * c.scale;
+    const QColor ink = inkColor(DesktopCanvasReplayRole::assistant);
+    for (std::size_t i = 0; i < mesh.vertices.size(); ++i) {
+        SCOPED_TRACE(i);
+        const auto &v = mesh.vertices[i];
+        const bool outer = i % 4 == 0 || i % 4 == 3;
+        const double offset = outer ? half + c.fringe / 2 : std::max(half - c.fringe / 2, 0.0);
+        EXPECT_NEAR(std::abs(v.y - centre), offset, 1e-3);
+        EXPECT_NEAR(v.x, i < 4 ? 80 * c.scale - half : 480 * c.scale + half, 1e-3);
+        EXPECT_EQ(v.a, outer ? 0 : c.expectedAlpha);
+        EXPECT_NEAR(v.g, ink.green() * v.a / 255.0, 1.0); // premultiplied
+    }
+    for (const quint32 index : mesh.indices)
+        EXPECT_LT(index, mesh.vertices.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Strokes, InkGeometry,
+                         ::testing::Values(BandCase{"fullSize", 4.6, 1.0, 1.0, 0, 255},
+                                           BandCase{"scaledOnPageTwo", 4.4, 0.5, 1.0, 2, 255},
+                                           BandCase{"thinnerThanTheFringe", 1.0, 0.3, 1.0, 0, 77}),
+                         [](const auto &row) { return std::string(row.param.name); });
 
 } // namespace
 } // namespace rirudez
