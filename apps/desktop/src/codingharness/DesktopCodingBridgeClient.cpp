@@ -55,11 +55,15 @@ void DesktopCodingBridgeClientAdapter::setOnMessage(MessageHandler handler) {
 }
 
 void DesktopCodingBridgeClientAdapter::setOnMessages(MessageBatchHandler handler) {
-    if (m_batch)
-        m_batch->handler = nullptr;
-    m_batch.reset();
     if (!handler) {
-        m_client->onMessage = nullptr;
+        setOnMessage(nullptr);
+        return;
+    }
+    if (m_batch) {
+        // Frames already received and not yet handed over belong to the connection, not to the handler: the
+        // new handler gets them, in order, before anything received later. Dropping them here would lose them
+        // for good (the connection goes on and the bridge sends nothing twice).
+        m_batch->handler = std::move(handler);
         return;
     }
     auto batch = std::make_shared<Batch>();

@@ -29,7 +29,8 @@ public:
     virtual void setOnMessage(MessageHandler handler) = 0;
     // The same observer, handed frames in batches, in order: `repo_event` frames that arrive together (as a
     // replay does) come as one batch, so they can be applied as one change. Any other frame comes at once,
-    // after the events received before it. By default every frame is a batch of its own.
+    // after the events received before it. By default every frame is a batch of its own. Installing another
+    // batch handler hands it the frames received and not yet handed over; none is dropped.
     virtual void setOnMessages(MessageBatchHandler handler);
     // Opens the connection described by the pairing and returns the bridge's `hello` frame.
     virtual QCoro::Task<BridgeMessage> connect(Pairing pairing) = 0;
@@ -49,7 +50,8 @@ public:
     ~DesktopCodingBridgeClientAdapter() override;
 
     void setOnMessage(MessageHandler handler) override;
-    // Collects `repo_event` frames until the event loop has handled what the socket delivered.
+    // Collects `repo_event` frames until the event loop has handled what the socket delivered. A handler
+    // installed meanwhile (every refresh installs it again) receives the frames collected so far.
     void setOnMessages(MessageBatchHandler handler) override;
     QCoro::Task<BridgeMessage> connect(Pairing pairing) override;
     QCoro::Task<void> send(ClientMessage message) override;

@@ -7,7 +7,12 @@
 #include "DesktopCodingHarnessViewModel.h"
 #include "DesktopCodingListModels.h"
 
+#include "EventLoop.h"
+
+#include "rirudez/bridgekit/BridgeClient.h"
+
 #include <QAbstractItemModelTester>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -207,6 +212,89 @@ TEST(BatchedReplay, AFrameSeenInAnEarlierBatchIsNotShownAgain) {
     ASSERT_EQ(chatView.rows.size(), 2);
     EXPECT_TRUE(chatView.rows[1].contains(u"|Hello|"_s)) << qPrintable(chatView.rows.join(u" / "_s));
     EXPECT_EQ(chatView.rows, chatView.current());
+}
+
+// The real adapter, batching included, over a client that never opens a socket: the frames a script answers
+// a request with reach the adapter the way the client's routing hands over one socket read, later on the
+// event loop and one after another.
+class ScriptedBridgeClient final : public DesktopCodingBridgeClient {
+public:
+    using Script = std::function<QList<BridgeMessage>(const ClientMessage &)>;
+
+    void setOnMessage(MessageHandler handler) override { m_adapter.setOnMessage(std::move(handler)); }
+    void setOnMessages(MessageBatchHandler handler) override { m_adapter.setOnMessages(std::move(handler)); }
+    QCoro::Task<BridgeMessage> connect(Pairing) override {
+        BridgeMessage::Hello hello;
+        hello.protocolVersion = 1;
+        co_return BridgeMessage{hello};
+    }
+    QCoro::Task<void> send(ClientMessage message) override {
+        sent.append(message);
+        const QList<BridgeMessage> answer = script ? script(message) : QList<BridgeMessage>();
+        if (!answer.isEmpty())
+            QMetaObject::invokeMethod(
+                m_adapter.client().get(),
+                [client = m_adapter.client(), answer] {
+                    for (const BridgeMessage &frame : answer)
+                        if (client->onMessage)
+                            client->onMessage(frame);
+                },
+                Qt::QueuedConnection);
+        co_return;
+    }
+    QCoro::Task<RepoSessionSummary> openRepoSession(ClientMessage) override {
+        throw BridgeClientError::notConnected();
+    }
+    bool isConnected() const override { return true; }
+
+    Script script;
+    QList<ClientMessage> sent;
+
+private:
+    DesktopCodingBridgeClientAdapter m_adapter{std::make_shared<BridgeClient>()};
+};
+
+// The answer to a poll's session list arrives in the same read as streamed words. The refresh that asked goes
+// on to subscribe, which installs the frame handler again before those words are handed over: they must
+// still be shown, once each and in order.
+TEST(BatchedReplay, FramesReceivedWithTheSessionListAreShownAfterTheRefreshGoesOn) {
+    rirudez::testing::ensureCoreApplication();
+    auto pairing = std::make_shared<FixedPairing>();
+    auto client = std::make_shared<ScriptedBridgeClient>();
+    DesktopCodingHarnessViewModel viewModel(DesktopCodingHarnessViewModel::sampleProjects(),
+                                            DesktopCodingHarnessViewModel::fallbackModelCatalog(), pairing,
+                                            pairing, std::make_shared<NoRecency>(), client);
+    RepoSessionSummary summary;
+    summary.sessionID = sessionID;
+    summary.projectID = DesktopCodingHarnessViewModel::sampleProjects().constFirst().id;
+    summary.agent = Agent::claude;
+    summary.access = RepoAccessMode::edit;
+    viewModel.handleBridgeMessage(BridgeMessage{BridgeMessage::RepoSessions{u"list"_s, {summary}}});
+    viewModel.selectThread(sessionID);
+
+    using E = RepoSessionEvent;
+    client->script = [&](const ClientMessage &message) -> QList<BridgeMessage> {
+        const auto *list = message.as<ClientMessage::ListRepoSessions>();
+        if (!list)
+            return {};
+        return {BridgeMessage{BridgeMessage::RepoSessions{list->requestID, {summary}}},
+                frame(1, E::UserMessage{u"m"_s, u"hello"_s, {}}), frame(2, E::AssistantText{u"Hel"_s}),
+                frame(3, E::AssistantText{u"lo"_s}), frame(4, E::AssistantText{u" there"_s})};
+    };
+    ASSERT_TRUE(rirudez::testing::runTask(viewModel.refreshBridgeSessions()));
+    ASSERT_EQ(client->sent.size(), 2);
+    EXPECT_TRUE(client->sent[1].is<ClientMessage::SubscribeRepoSession>());
+    EXPECT_EQ(viewModel.bridgeRefreshError(), std::nullopt);
+
+    const auto shown = [&] {
+        QStringList rows;
+        for (const DesktopCodingEvent &event : viewModel.visibleSession().events)
+            rows.append(rawValue(event.kind) + u'|' + event.summary);
+        return rows;
+    };
+    const QStringList expected{u"userMessage|hello"_s, u"assistantText|Hello there"_s};
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown() == expected; }, 5000))
+        << qPrintable(shown().join(u" / "_s));
 }
 
 } // namespace
