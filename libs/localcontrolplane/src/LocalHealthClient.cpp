@@ -1,6 +1,7 @@
 #include "rirudez/localcontrolplane/LocalHealthClient.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QPointer>
 #include <QUrl>
@@ -12,6 +13,9 @@ namespace rirudez {
 using namespace Qt::StringLiterals;
 
 namespace {
+
+// Health requests to the local server that fail. The token never appears.
+Q_LOGGING_CATEGORY(lcLocalHealth, "rirudez.localcontrolplane.health")
 
 constexpr int timeoutMilliseconds = 60'000;
 
@@ -112,15 +116,20 @@ QCoro::Task<LocalServerHealth> LocalHealthClient::fetch(QString baseURL, std::op
         throw LocalTransportError(QNetworkReply::UnknownContentError,
                                   u"the health answer is larger than %1 bytes"_s.arg(maxBodyBytes));
 
+    // The host and port only: the token is a header, and the address is never printed whole.
+    const QString where = request.url().host() + u':' + QString::number(request.url().port());
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid()) {
+        qCInfo(lcLocalHealth).noquote() << "no HTTP answer from" << where << ":" << reply->errorString();
         if (reply->error() != QNetworkReply::NoError)
             throw LocalTransportError(reply->error(), reply->errorString());
         throw Error::nonHTTPResponse();
     }
     const int code = status.toInt();
-    if (code < 200 || code > 299)
+    if (code < 200 || code > 299) {
+        qCInfo(lcLocalHealth).noquote() << where << "answered HTTP" << code;
         throw Error::unacceptableStatus(code);
+    }
     const QByteArray body = reply->readAll();
     DecodeResult<LocalServerHealth> health = decoder(body);
     if (!health)

@@ -1,62 +1,45 @@
 #include "DesktopBridgeActivityKind.h"
 
-using namespace Qt::StringLiterals;
+#include "rirudez/bridgekit/NameTable.h"
 
 namespace rirudez {
 
+namespace {
+
+using Kind = DesktopBridgeActivityKind;
+
+constexpr NameTable<Kind, 5> rawValues{{{{Kind::working, u"working"},
+                                         {Kind::toolUse, u"toolUse"},
+                                         {Kind::text, u"text"},
+                                         {Kind::completed, u"completed"},
+                                         {Kind::failed, u"failed"}}}};
+constexpr NameTable<Kind, 5> systemImages{{{{Kind::working, u"progress.indicator"},
+                                            {Kind::toolUse, u"wrench.and.screwdriver"},
+                                            {Kind::text, u"text.bubble"},
+                                            {Kind::completed, u"checkmark"},
+                                            {Kind::failed, u"exclamationmark.triangle"}}}};
+constexpr NameTable<Kind, 5> fallbackSummaries{{{{Kind::working, u"Working"},
+                                                 {Kind::toolUse, u"Tool use"},
+                                                 {Kind::text, u"Replied"},
+                                                 {Kind::completed, u"Completed"},
+                                                 {Kind::failed, u"Failed"}}}};
+
+} // namespace
+
 QString rawValue(DesktopBridgeActivityKind kind) {
-    switch (kind) {
-    case DesktopBridgeActivityKind::working:
-        return u"working"_s;
-    case DesktopBridgeActivityKind::toolUse:
-        return u"toolUse"_s;
-    case DesktopBridgeActivityKind::text:
-        return u"text"_s;
-    case DesktopBridgeActivityKind::completed:
-        return u"completed"_s;
-    case DesktopBridgeActivityKind::failed:
-        return u"failed"_s;
-    }
-    return {};
+    return rawValues.name(kind);
 }
 
 std::optional<DesktopBridgeActivityKind> desktopBridgeActivityKind(const QString &raw) {
-    for (DesktopBridgeActivityKind kind : allDesktopBridgeActivityKinds)
-        if (rawValue(kind) == raw)
-            return kind;
-    return std::nullopt;
+    return rawValues.parse(raw);
 }
 
 QString systemImage(DesktopBridgeActivityKind kind) {
-    switch (kind) {
-    case DesktopBridgeActivityKind::working:
-        return u"progress.indicator"_s;
-    case DesktopBridgeActivityKind::toolUse:
-        return u"wrench.and.screwdriver"_s;
-    case DesktopBridgeActivityKind::text:
-        return u"text.bubble"_s;
-    case DesktopBridgeActivityKind::completed:
-        return u"checkmark"_s;
-    case DesktopBridgeActivityKind::failed:
-        return u"exclamationmark.triangle"_s;
-    }
-    return {};
+    return systemImages.name(kind);
 }
 
 QString fallbackSummary(DesktopBridgeActivityKind kind) {
-    switch (kind) {
-    case DesktopBridgeActivityKind::working:
-        return u"Working"_s;
-    case DesktopBridgeActivityKind::toolUse:
-        return u"Tool use"_s;
-    case DesktopBridgeActivityKind::text:
-        return u"Replied"_s;
-    case DesktopBridgeActivityKind::completed:
-        return u"Completed"_s;
-    case DesktopBridgeActivityKind::failed:
-        return u"Failed"_s;
-    }
-    return {};
+    return fallbackSummaries.name(kind);
 }
 
 } // namespace rirudez

@@ -1,55 +1,42 @@
 #include "DesktopShellSelection.h"
 
-using namespace Qt::StringLiterals;
+#include "rirudez/bridgekit/NameTable.h"
+
 
 namespace rirudez {
 
+namespace {
+
+using Slot = DesktopShellSlot;
+
+constexpr NameTable<Slot, 5> displayTitles{{{{Slot::library, u"Library"},
+                                             {Slot::timeline, u"Timeline"},
+                                             {Slot::canvas, u"Canvas"},
+                                             {Slot::detail, u"Activity"},
+                                             {Slot::utility, u"Local Models"}}}};
+constexpr NameTable<Slot, 5> systemImages{{{{Slot::library, u"bubble.left.and.text.bubble.right"},
+                                            {Slot::timeline, u"clock"},
+                                            {Slot::canvas, u"pencil.and.outline"},
+                                            {Slot::detail, u"waveform.path.ecg"},
+                                            {Slot::utility, u"laptopcomputer.and.ipad"}}}};
+constexpr NameTable<Slot, 5> ownerLanes{{{{Slot::library, u"library"},
+                                          {Slot::timeline, u"timeline"},
+                                          {Slot::canvas, u"canvasreplay"},
+                                          {Slot::detail, u"bridgeactivity"},
+                                          {Slot::utility, u"localmodels"}}}};
+
+} // namespace
+
 QString displayTitle(DesktopShellSlot slot) {
-    switch (slot) {
-    case DesktopShellSlot::library:
-        return u"Library"_s;
-    case DesktopShellSlot::timeline:
-        return u"Timeline"_s;
-    case DesktopShellSlot::canvas:
-        return u"Canvas"_s;
-    case DesktopShellSlot::detail:
-        return u"Activity"_s;
-    case DesktopShellSlot::utility:
-        return u"Local Models"_s;
-    }
-    return {};
+    return displayTitles.name(slot);
 }
 
 QString systemImage(DesktopShellSlot slot) {
-    switch (slot) {
-    case DesktopShellSlot::library:
-        return u"bubble.left.and.text.bubble.right"_s;
-    case DesktopShellSlot::timeline:
-        return u"clock"_s;
-    case DesktopShellSlot::canvas:
-        return u"pencil.and.outline"_s;
-    case DesktopShellSlot::detail:
-        return u"waveform.path.ecg"_s;
-    case DesktopShellSlot::utility:
-        return u"laptopcomputer.and.ipad"_s;
-    }
-    return {};
+    return systemImages.name(slot);
 }
 
 QString ownerLane(DesktopShellSlot slot) {
-    switch (slot) {
-    case DesktopShellSlot::library:
-        return u"library"_s;
-    case DesktopShellSlot::timeline:
-        return u"timeline"_s;
-    case DesktopShellSlot::canvas:
-        return u"canvasreplay"_s;
-    case DesktopShellSlot::detail:
-        return u"bridgeactivity"_s;
-    case DesktopShellSlot::utility:
-        return u"localmodels"_s;
-    }
-    return {};
+    return ownerLanes.name(slot);
 }
 
 DesktopShellSelection::DesktopShellSelection(std::optional<DesktopShellLibrarySelection> librarySelection,

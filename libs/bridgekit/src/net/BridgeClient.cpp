@@ -3,6 +3,7 @@
 #include "TransportErrors.h"
 #include "Waiter.h"
 
+#include <QLoggingCategory>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
@@ -17,6 +18,10 @@ namespace rirudez {
 using namespace Qt::StringLiterals;
 
 namespace {
+
+// Connections to the bridge: where to (debug), how they end, frames that cannot be read. The token never
+// appears. Debug messages are off unless QT_LOGGING_RULES turns them on.
+Q_LOGGING_CATEGORY(lcBridgeKitClient, "rirudez.bridgekit.client", QtInfoMsg)
 
 // How long a socket that we closed may wait for the bridge's closing handshake before it is dropped.
 constexpr std::chrono::seconds closeGrace{5};
@@ -100,6 +105,7 @@ QCoro::Task<BridgeMessage> BridgeClient::connect(Pairing pairing) {
                      [this](const QString &text) { onSocketBytes(text.toUtf8()); });
     QObject::connect(socket, &QWebSocket::binaryMessageReceived, this, &BridgeClient::onSocketBytes);
 
+    qCDebug(lcBridgeKitClient).noquote() << "connecting to" << pairing.host << "port" << pairing.port;
     m_phase = Phase::opening;
     auto openWaiter = detail::Waiter<bool>::make();
     m_openWaiter = openWaiter;
@@ -120,9 +126,13 @@ QCoro::Task<BridgeMessage> BridgeClient::connect(Pairing pairing) {
 
     if (const auto *hello = first.as<BridgeMessage::Hello>()) {
         if (hello->protocolVersion == bridgeProtocolVersion) {
+            qCInfo(lcBridgeKitClient).noquote()
+                << "connected to" << hello->name << "at" << pairing.host << "port" << pairing.port;
             co_return first;
         }
         const int announced = hello->protocolVersion;
+        qCWarning(lcBridgeKitClient) << "the bridge speaks protocol" << announced << "instead of"
+                                     << bridgeProtocolVersion;
         self->disconnect();
         throw BridgeClientError::protocolMismatch(announced, bridgeProtocolVersion);
     }
@@ -131,8 +141,10 @@ QCoro::Task<BridgeMessage> BridgeClient::connect(Pairing pairing) {
         const QString message = error->message;
         self->disconnect();
         if (refusedToken) {
+            qCWarning(lcBridgeKitClient) << "the bridge refused this pairing's token";
             throw BridgeClientError::unauthorized();
         }
+        qCWarning(lcBridgeKitClient).noquote() << "the bridge refused the connection:" << message;
         throw BridgeClientError::handshakeFailed(message);
     }
     self->disconnect();
@@ -195,6 +207,7 @@ void BridgeClient::onSocketEnded() {
         break;
     }
     case Phase::receiving:
+        qCInfo(lcBridgeKitClient) << "the connection to the bridge ended";
         endReceiving();
         failAllWaiters(std::make_exception_ptr(BridgeClientError::connectionClosed()));
         break;
@@ -230,6 +243,8 @@ void BridgeClient::onSocketBytes(const QByteArray &bytes) {
         if (!decoded) {
             // One undecodable frame ends the connection's receiving just as a lost connection does. The
             // socket stays open until disconnect() or the next connect().
+            qCWarning(lcBridgeKitClient).noquote()
+                << "a frame from the bridge cannot be read, receiving ends:" << decoded.error().description;
             endReceiving();
             failAllWaiters(std::make_exception_ptr(BridgeClientError::connectionClosed()));
             return;

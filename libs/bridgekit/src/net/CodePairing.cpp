@@ -5,6 +5,7 @@
 #include "TransportErrors.h"
 #include "Waiter.h"
 
+#include <QLoggingCategory>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
@@ -20,6 +21,9 @@ using namespace Qt::StringLiterals;
 using Json = nlohmann::json;
 
 namespace {
+
+// Redeeming pairing codes: where, and how the bridge answered. Neither the code nor the token appears.
+Q_LOGGING_CATEGORY(lcBridgeKitPairing, "rirudez.bridgekit.pairing")
 
 constexpr std::chrono::seconds pairTimeLimit{8};
 
@@ -241,12 +245,16 @@ QCoro::Task<RedeemedBridge> redeem(QString host, int port, QString code,
     case 200:
         break;
     case 429:
+        qCWarning(lcBridgeKitPairing).noquote() << host << "port" << port << "takes no codes for now";
         throw CodePairingError::locked();
     case 401: {
         const Expected<Wrong, DecodingError> wrong = decodeWrong(answer);
+        qCInfo(lcBridgeKitPairing).noquote() << host << "port" << port << "refused the code;"
+                                             << (wrong ? wrong->attemptsLeft : 0) << "attempts left";
         throw CodePairingError::wrongCode(wrong ? wrong->attemptsLeft : 0);
     }
     default:
+        qCWarning(lcBridgeKitPairing).noquote() << host << "port" << port << "answered HTTP" << statusCode;
         throw CodePairingError::http(statusCode);
     }
     Expected<Granted, DecodingError> granted = decodeGranted(answer);
@@ -258,8 +266,11 @@ QCoro::Task<RedeemedBridge> redeem(QString host, int port, QString code,
     const std::optional<QString> observed =
         expectedFingerprint ? expectedFingerprint : tofuDelegate->seenFingerprint();
     if (!observed || observed->toLower() != granted->fp.toLower()) {
+        qCWarning(lcBridgeKitPairing).noquote()
+            << host << "port" << port << "granted a pairing for another certificate than the one it showed";
         throw CodePairingError::fingerprintMismatch();
     }
+    qCInfo(lcBridgeKitPairing).noquote() << "paired with" << granted->name << "at" << host << "port" << port;
 
     // 6. The pairing.
     co_return RedeemedBridge{Pairing{host, port, granted->token, observed->toLower()}, granted->name,
