@@ -395,8 +395,10 @@ void BM_ShellWindow(benchmark::State &state) {
         }
         const auto openedAt = Clock::now();
         coordinator.selectLibraryItem(conversationID);
+        const double selectedMs = millisecondsBetween(openedAt, Clock::now());
         std::unique_ptr<QObject> root(component.createWithInitialProperties(
             {{u"coordinator"_s, QVariant::fromValue(static_cast<QObject *>(&coordinator))}}));
+        const double createdMs = millisecondsBetween(openedAt, Clock::now());
         auto *window = qobject_cast<QQuickWindow *>(root.get());
         if (!window) {
             state.SkipWithError(qPrintable(component.errorString()));
@@ -449,6 +451,8 @@ void BM_ShellWindow(benchmark::State &state) {
 
         state.counters["pages"] = double(coordinator.canvasReplayResult().pageCount);
         state.counters["turns"] = double(history.turnCount());
+        state.counters["selected_ms"] = selectedMs; // timeline and the first pages laid out
+        state.counters["window_created_ms"] = createdMs;
         state.counters["first_frame_ms"] = firstFrameMs;
         state.counters["layout_done_ms"] = layoutDoneMs;
         state.counters["frames_without_ink"] = withoutInk;
