@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QPointer>
 
 #include <QCoroSignal>
@@ -17,6 +18,9 @@ using Json = nlohmann::json;
 namespace rirudez {
 
 namespace {
+
+// Where tokens are kept when the keychain cannot take them. The token itself never appears.
+Q_LOGGING_CATEGORY(lcDesktopBridges, "rirudez.desktop.bridges")
 
 const QString tokenFileName = u"paired-bridge-tokens.json"_s;
 constexpr qint64 maximumTokenFileSize = 1024 * 1024;
@@ -92,6 +96,8 @@ QCoro::Task<DesktopTokenStorage> DesktopBridgeTokenVault::store(QString bridgeID
             co_return DesktopTokenStorage::keychain;
         }
         m_keychainProblem = errorText.isEmpty() ? u"the keychain did not answer"_s : errorText;
+        qCWarning(lcDesktopBridges).noquote()
+            << "the token of bridge" << bridgeID << "goes to the private token file:" << *m_keychainProblem;
     } else {
         m_keychainProblem = u"the keychain is not used"_s;
     }

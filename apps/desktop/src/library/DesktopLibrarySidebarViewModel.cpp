@@ -1,5 +1,8 @@
 #include "DesktopLibrarySidebarViewModel.h"
 
+#include "DesktopTask.h"
+
+#include <QLoggingCategory>
 #include <QRegularExpression>
 
 #include <exception>
@@ -10,12 +13,13 @@ namespace rirudez {
 
 namespace {
 
+// Library indexes that cannot be loaded.
+Q_LOGGING_CATEGORY(lcDesktopLibrary, "rirudez.desktop.library")
+
 QCoro::Task<void> runSelect(DesktopLibrarySidebarViewModel::OnSelect onSelect, DesktopLibraryEntry entry) {
-    try {
-        co_await onSelect(std::move(entry));
-    } catch (...) {
-        // The callback reports its own failures; a selection never throws into the event loop.
-    }
+    // The callback reports its own failures; a selection never throws into the event loop.
+    QCoro::Task<DesktopTaskOutcome<void>> selecting = settledTask(onSelect(std::move(entry)));
+    co_await selecting;
 }
 
 } // namespace
@@ -42,24 +46,22 @@ void DesktopLibrarySidebarViewModel::setLoadState(LoadState state) {
 
 QCoro::Task<void> DesktopLibrarySidebarViewModel::reload() {
     const quint64 generation = ++m_reloadGeneration;
-    QPointer<DesktopLibrarySidebarViewModel> self(this);
     std::shared_ptr<DesktopLibraryReadModel> readModel = m_readModel;
     setLoadState({LoadState::Case::loading, {}});
-    DesktopLibraryIndex index;
-    QString failure;
-    try {
-        index = co_await readModel->loadLibraryIndex();
-    } catch (const std::exception &error) {
-        failure = QString::fromUtf8(error.what());
-    } catch (...) {
-        failure = u"unknown error"_s;
-    }
-    if (!self || generation != m_reloadGeneration)
+    QCoro::Task<std::optional<DesktopTaskOutcome<DesktopLibraryIndex>>> loading =
+        guardedTask(this, readModel->loadLibraryIndex());
+    const std::optional<DesktopTaskOutcome<DesktopLibraryIndex>> loaded = co_await loading;
+    if (!loaded || generation != m_reloadGeneration)
         co_return;
-    if (!failure.isNull()) {
+    if (loaded->failure) {
+        const QString failure = visitFailure<std::exception>(
+            loaded->failure, [](const std::exception &error) { return QString::fromUtf8(error.what()); },
+            [] { return u"unknown error"_s; });
+        qCInfo(lcDesktopLibrary).noquote() << "the library index cannot be loaded:" << failure;
         setLoadState({LoadState::Case::failed, u"Could not load the library: "_s + failure});
         co_return;
     }
+    const DesktopLibraryIndex &index = *loaded->value;
     m_entries = index.sortedEntries();
     m_currentEntryID = index.currentEntryID;
     Q_EMIT entriesChanged();
@@ -68,7 +70,7 @@ QCoro::Task<void> DesktopLibrarySidebarViewModel::reload() {
 }
 
 void DesktopLibrarySidebarViewModel::requestReload() {
-    reload();
+    startDetached(reload());
 }
 
 void DesktopLibrarySidebarViewModel::select(const QString &id) {

@@ -1,9 +1,12 @@
 #include "LocalModelsViewModel.h"
 
+#include "DesktopTask.h"
+
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
@@ -14,6 +17,9 @@ namespace rirudez {
 using namespace Qt::StringLiterals;
 
 namespace {
+
+// Refreshes of the local server's health that fail. The token never appears.
+Q_LOGGING_CATEGORY(lcDesktopLocalModels, "rirudez.desktop.localmodels")
 
 const QString helperName = u"rirudez-local-server"_s;
 // How long a freshly opened helper gets before the screen asks it again.
@@ -124,7 +130,6 @@ void LocalModelsViewModel::setTokenText(const QString &token) {
 }
 
 QCoro::Task<> LocalModelsViewModel::refresh() {
-    QPointer<LocalModelsViewModel> self(this);
     const int generation = ++m_generation;
     const QString baseURL = m_baseURL;
     const std::optional<QString> token = m_token;
@@ -139,20 +144,25 @@ QCoro::Task<> LocalModelsViewModel::refresh() {
         Q_EMIT changed();
         // The source is kept alive by this call even if the view model goes away meanwhile.
         const std::shared_ptr<LocalHealthSource> source = m_source;
-        try {
-            fetched = co_await source->fetchSummary(baseURL, token);
-        } catch (const LocalHealthClient::Error &failure) {
-            error = failure.kind() == LocalHealthClient::Error::Kind::invalidBaseURL
-                        ? FetchError::baseURLMissing()
-                        : FetchError::transport(describe(failure));
-        } catch (const std::exception &failure) {
-            error = FetchError::transport(describe(failure));
-        } catch (...) {
-            error = FetchError::transport(u"The refresh failed for an unknown reason."_s);
-        }
-        if (!self || generation != m_generation)
+        QCoro::Task<std::optional<DesktopTaskOutcome<LocalHealthSummary>>> fetching =
+            guardedTask(this, source->fetchSummary(baseURL, token));
+        const std::optional<DesktopTaskOutcome<LocalHealthSummary>> outcome = co_await fetching;
+        if (!outcome || generation != m_generation)
             co_return; // gone, or superseded by a newer refresh
+        fetched = outcome->value;
+        if (outcome->failure)
+            error = visitFailure<std::exception>(
+                outcome->failure,
+                [](const std::exception &failure) {
+                    const auto *client = dynamic_cast<const LocalHealthClient::Error *>(&failure);
+                    return client && client->kind() == LocalHealthClient::Error::Kind::invalidBaseURL
+                               ? FetchError::baseURLMissing()
+                               : FetchError::transport(describe(failure));
+                },
+                [] { return FetchError::transport(u"The refresh failed for an unknown reason."_s); });
     }
+    if (error)
+        qCInfo(lcDesktopLocalModels).noquote() << "the local server's health is unknown:" << error->text();
     m_summary = fetched.value_or(LocalHealthSummary());
     m_lastError = error;
     m_isRefreshing = false;
@@ -163,7 +173,7 @@ QCoro::Task<> LocalModelsViewModel::refresh() {
 
 void LocalModelsViewModel::requestRefresh() {
     // refresh() catches every failure, so nothing escapes into the event loop.
-    [[maybe_unused]] QCoro::Task<> task = refresh();
+    startDetached(refresh());
 }
 
 void LocalModelsViewModel::refreshAffordance(bool isRunning) {

@@ -3,6 +3,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QLoggingCategory>
 #include <QStringList>
 #include <QVariantMap>
 
@@ -11,6 +12,9 @@ using namespace Qt::StringLiterals;
 namespace rirudez {
 
 namespace {
+
+// Notifications the session bus did not take.
+Q_LOGGING_CATEGORY(lcDesktopNotifications, "rirudez.desktop.notifications")
 
 const QString service = u"org.freedesktop.Notifications"_s;
 const QString path = u"/org/freedesktop/Notifications"_s;
@@ -54,6 +58,8 @@ quint64 DesktopNotifier::show(const DesktopNotification &notification, quint64 r
                 w->deleteLater();
                 const QDBusPendingReply<uint> reply = *w;
                 if (reply.isError()) {
+                    qCInfo(lcDesktopNotifications).noquote()
+                        << "the notification service refused a notification:" << reply.error().message();
                     m_closeWhenDelivered.remove(key);
                     Q_EMIT delivered(key, false);
                     return;
