@@ -78,6 +78,14 @@ double residentMegabytes() {
     return double(resident) * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
 }
 
+// Processor time the calling thread has used, in milliseconds: what the UI thread spent on a step, which a
+// busy machine stretches less than the time on the clock.
+double threadCpuMilliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+}
+
 // Seconds since the kernel started this process (its start time has a resolution of one clock tick, 10 ms).
 double secondsSinceProcessStart() {
     std::ifstream statFile("/proc/self/stat");
@@ -447,18 +455,26 @@ void BM_OpenThread(benchmark::State &state) {
             const auto number = [&](const char *name) { return stream->property(name).toDouble(); };
             return number("contentY") + number("height") >= number("contentHeight") + number("originY") - 1;
         };
+        // When the model last came to hold every row (the replay applied), before the list shows its end.
+        std::optional<Clock::time_point> allRows;
+        Clock::time_point openedAt;
+        double openCpuMs = 0;
         const auto whole = [&] {
             const int rows = chat->rowCount();
-            return rows == expectedRows &&
-                   chat->index(rows - 1, 0)
-                       .data(DesktopCodingEventListModel::SummaryRole)
-                       .toString()
-                       .endsWith(endMarker) &&
-                   atBottom() && !stream->property("autoScrolling").toBool();
+            const bool complete = rows == expectedRows && chat->index(rows - 1, 0)
+                                                              .data(DesktopCodingEventListModel::SummaryRole)
+                                                              .toString()
+                                                              .endsWith(endMarker);
+            if (complete && !allRows)
+                allRows = Clock::now();
+            return complete && atBottom() && !stream->property("autoScrolling").toBool();
         };
         // Opens a thread and waits for the frame that shows all of it at its end.
         const auto openAndWait = [&](const QString &thread, bool expectWhole) {
             const auto start = Clock::now();
+            const double cpuAtStart = threadCpuMilliseconds();
+            allRows.reset();
+            openedAt = start;
             connected.open(thread);
             if (!waitUntil(
                     expectWhole ? std::function<bool()>(whole) : [&] { return chat->rowCount() == 2; },
@@ -483,6 +499,7 @@ void BM_OpenThread(benchmark::State &state) {
                 state.SkipWithError(why.c_str());
             }
             const auto shown = Clock::now();
+            openCpuMs = threadCpuMilliseconds() - cpuAtStart;
             waitUntil([&] { return connected.screen->frames->firstSwapAfter(shown).has_value(); }, 5s);
             const auto firstFrame = connected.screen->frames->firstSwapAfter(start).value_or(shown);
             const auto lastFrame = connected.screen->frames->firstSwapAfter(shown).value_or(shown);
@@ -490,6 +507,8 @@ void BM_OpenThread(benchmark::State &state) {
         };
 
         const auto [firstFrameMs, wholeMs] = openAndWait(large, true);
+        const double allRowsMs = millisecondsBetween(openedAt, allRows.value_or(openedAt));
+        const double wholeCpuMs = openCpuMs;
         connected.settle();
         const double openMegabytes = residentMegabytes();
         openAndWait(shortThread, false);
@@ -502,6 +521,8 @@ void BM_OpenThread(benchmark::State &state) {
         state.counters["rows"] = chat->rowCount();
         state.counters["first_frame_ms"] = firstFrameMs;
         state.counters["whole_thread_ms"] = wholeMs;
+        state.counters["all_rows_ms"] = allRowsMs;
+        state.counters["ui_cpu_ms"] = wholeCpuMs;
         state.counters["back_first_frame_ms"] = backFirstFrameMs;
         state.counters["back_whole_ms"] = backWholeMs;
         state.counters["idle_rss_MB"] = idleMegabytes;

@@ -50,9 +50,12 @@ void DesktopBridgeActivityRecorder::observe(const QList<DesktopCodingThread> &th
             // A new event ends the growth of the text before it.
             logPendingText(progress, events);
             observeEvent(progress, thread, events[e]);
+            if (progress.pendingText && progress.pendingTextIndex < 0)
+                progress.pendingTextIndex = e;
         }
         progress.seenEvents = events.size();
     }
+    commit();
 }
 
 void DesktopBridgeActivityRecorder::observeEvent(ThreadProgress &progress, const DesktopCodingThread &thread,
@@ -74,6 +77,7 @@ void DesktopBridgeActivityRecorder::observeEvent(ThreadProgress &progress, const
         if (!progress.textInTurn) {
             progress.textInTurn = true;
             progress.pendingText = event;
+            progress.pendingTextIndex = -1; // set by the caller, which knows the event's place
         }
         break;
     case DesktopCodingEventKind::completed:
@@ -106,7 +110,13 @@ void DesktopBridgeActivityRecorder::refreshPendingText(ThreadProgress &progress,
                                                        const QList<DesktopCodingEvent> &events) {
     if (!progress.pendingText)
         return;
-    // The text grows in place as chunks arrive: keep the latest copy (it is one of the last events).
+    // The text grows in place as chunks arrive: keep the latest copy. It is where it was seen (events are
+    // only appended); otherwise it is one of the last events.
+    const qsizetype seenAt = progress.pendingTextIndex;
+    if (seenAt >= 0 && seenAt < events.size() && events[seenAt].id == progress.pendingText->id) {
+        progress.pendingText->summary = events[seenAt].summary;
+        return;
+    }
     for (qsizetype i = events.size() - 1; i >= 0; --i) {
         if (events[i].id == progress.pendingText->id) {
             progress.pendingText->summary = events[i].summary;
@@ -118,6 +128,12 @@ void DesktopBridgeActivityRecorder::refreshPendingText(ThreadProgress &progress,
 void DesktopBridgeActivityRecorder::flush() {
     for (ThreadProgress &progress : m_threads)
         logPendingText(progress, {});
+    commit();
+}
+
+void DesktopBridgeActivityRecorder::commit() {
+    if (!m_recorded.isEmpty())
+        m_store->append(std::exchange(m_recorded, {}));
 }
 
 void DesktopBridgeActivityRecorder::record(const ThreadProgress &progress, const QString &id,
@@ -131,7 +147,7 @@ void DesktopBridgeActivityRecorder::record(const ThreadProgress &progress, const
     activity.agent = DesktopBridgeActivity::cleanOptional(progress.agent);
     activity.model = DesktopBridgeActivity::cleanOptional(progress.model);
     activity.createdAt = createdAt.isValid() ? createdAt.toUTC() : QDateTime::currentDateTimeUtc();
-    m_store->append(activity);
+    m_recorded.append(std::move(activity));
 }
 
 } // namespace rirudez

@@ -13,6 +13,7 @@
 // - failed:    every failure shown in a thread, the bridge's or the desktop's own dispatch failures.
 // Summaries are cut to 160 characters. Project, agent and model come from the thread.
 
+#include "DesktopBridgeActivity.h"
 #include "DesktopBridgeActivityKind.h"
 #include "DesktopCodingHarnessModels.h"
 
@@ -49,6 +50,7 @@ private:
         qsizetype seenEvents = 0;
         bool textInTurn = false;
         std::optional<DesktopCodingEvent> pendingText; // the turn's first text, not yet logged
+        qsizetype pendingTextIndex = -1;               // where it stood in the thread's events
         QString projectID;
         QString agent;
         std::optional<QString> model;
@@ -60,10 +62,13 @@ private:
     void logPendingText(ThreadProgress &progress, const QList<DesktopCodingEvent> &events);
     void record(const ThreadProgress &progress, const QString &id, DesktopBridgeActivityKind kind,
                 const QString &summary, const QDateTime &createdAt);
+    // Hands what was recorded since the last call to the store, which saves it once.
+    void commit();
 
     DesktopBridgeActivityStore *m_store;
     QPointer<DesktopCodingHarnessViewModel> m_viewModel;
     QList<ThreadProgress> m_threads; // parallel to the observed thread list
+    QList<DesktopBridgeActivity> m_recorded;
 };
 
 } // namespace rirudez

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSet>
 #include <QStandardPaths>
 
 using namespace Qt::StringLiterals;
@@ -67,13 +68,30 @@ void DesktopBridgeActivityStore::setAside(const QString &reason) {
 }
 
 bool DesktopBridgeActivityStore::append(const DesktopBridgeActivity &activity) {
+    return append(QList<DesktopBridgeActivity>{activity}) > 0;
+}
+
+qsizetype DesktopBridgeActivityStore::append(const QList<DesktopBridgeActivity> &activities) {
     load();
-    if (m_log.contains(activity.id))
-        return false;
-    m_log.append(activity, m_capacity);
+    QSet<QString> kept;
+    kept.reserve(m_log.entries.size() + activities.size());
+    for (const DesktopBridgeActivity &entry : std::as_const(m_log.entries))
+        kept.insert(entry.id);
+    qsizetype added = 0;
+    for (const DesktopBridgeActivity &activity : activities) {
+        if (kept.contains(activity.id))
+            continue;
+        kept.insert(activity.id);
+        m_log.entries.append(activity);
+        ++added;
+    }
+    if (added == 0)
+        return 0;
+    if (m_log.entries.size() > m_capacity)
+        m_log.entries.remove(0, m_log.entries.size() - m_capacity);
     save();
     Q_EMIT logChanged();
-    return true;
+    return added;
 }
 
 bool DesktopBridgeActivityStore::save() {

@@ -3,7 +3,9 @@
 // Keeps the bridge activity log in one JSON file (the stored form of DesktopBridgeActivityLog) in the
 // application's data directory.
 //
-// - Every append rewrites the file atomically (QSaveFile): a crash leaves the old file or the new one.
+// - Every append (of one entry or of several) rewrites the file atomically (QSaveFile): a crash leaves the
+// old
+//   file or the new one.
 // - The log keeps the newest `capacity` entries (500 by default, about 100 KB on disk); older ones drop off.
 // - A file that cannot be read or decoded (or is larger than 4 MiB) is renamed to
 //   "<name>.damaged-<UTC time>" beside it, so nothing is lost, and a new empty log starts. `notice` then
@@ -37,6 +39,9 @@ public:
     const DesktopBridgeActivityLog &log() const { return m_log; }
     // Adds an entry unless one with the same id is already kept; returns whether it was added.
     bool append(const DesktopBridgeActivity &activity);
+    // Adds the entries, in order, whose ids are not kept yet (nor earlier in the list), with one write of the
+    // file and one logChanged; returns how many were added.
+    qsizetype append(const QList<DesktopBridgeActivity> &activities);
 
     const QString &filePath() const { return m_filePath; }
     // Where a damaged file was moved to, when that happened in this run.

@@ -48,6 +48,7 @@ public:
                               std::shared_ptr<DesktopChosenBridgeSource> source);
 
     void setOnMessage(MessageHandler handler) override { m_inner->setOnMessage(std::move(handler)); }
+    void setOnMessages(MessageBatchHandler handler) override { m_inner->setOnMessages(std::move(handler)); }
     QCoro::Task<BridgeMessage> connect(Pairing pairing) override;
     QCoro::Task<void> send(ClientMessage message) override { return m_inner->send(std::move(message)); }
     QCoro::Task<RepoSessionSummary> openRepoSession(ClientMessage message) override {

@@ -20,19 +20,38 @@ void DesktopCodingBridgeClient::setOnMessages(MessageBatchHandler handler) {
 // The frames received and not yet handed over. Shared with the posted delivery, which may run after the
 // adapter is gone (it then finds no handler).
 struct DesktopCodingBridgeClientAdapter::Batch {
+    // A replay brings tens of thousands of frames at a time. A batch is handed over once it holds this many,
+    // so the list that takes the frames stays small and its storage is used again for the next batch:
+    // growing one list for all of them (and the memory faults of its fresh pages) cost more than handling
+    // them.
+    static constexpr qsizetype mostFrames = 2048;
+
     MessageBatchHandler handler;
     QList<BridgeMessage> pending;
+    QList<BridgeMessage> spare; // empty, its storage kept for the next batch
     bool posted = false;
+
+    void take(const BridgeMessage &message) {
+        if (pending.capacity() == 0)
+            pending.reserve(mostFrames);
+        pending.append(message);
+    }
 
     void deliver() {
         posted = false;
         if (pending.isEmpty())
             return;
-        const QList<BridgeMessage> messages = std::exchange(pending, {});
+        // Frames that arrive while the handler runs start a new batch.
+        QList<BridgeMessage> messages = std::exchange(pending, std::exchange(spare, {}));
         if (handler) {
             const MessageBatchHandler call = handler; // the handler may replace itself
             call(messages);
         }
+        messages.clear(); // keeps its storage
+        if (pending.isEmpty() && pending.capacity() < messages.capacity())
+            pending.swap(messages);
+        else if (spare.capacity() < messages.capacity())
+            spare = std::move(messages);
     }
 };
 
@@ -71,13 +90,12 @@ void DesktopCodingBridgeClientAdapter::setOnMessages(MessageBatchHandler handler
     m_batch = batch;
     QPointer<QObject> context(m_client.get());
     m_client->onMessage = [batch, context](const BridgeMessage &message) {
-        if (!message.as<BridgeMessage::RepoEvent>()) {
-            // Everything else keeps its place among the client's own answers: handed over at once.
-            batch->pending.append(message);
+        batch->take(message);
+        // Anything but an event keeps its place among the client's own answers: handed over at once.
+        if (!message.as<BridgeMessage::RepoEvent>() || batch->pending.size() >= Batch::mostFrames) {
             batch->deliver();
             return;
         }
-        batch->pending.append(message);
         if (batch->posted || !context)
             return;
         batch->posted = true;

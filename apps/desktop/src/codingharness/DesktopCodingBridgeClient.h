@@ -50,8 +50,9 @@ public:
     ~DesktopCodingBridgeClientAdapter() override;
 
     void setOnMessage(MessageHandler handler) override;
-    // Collects `repo_event` frames until the event loop has handled what the socket delivered. A handler
-    // installed meanwhile (every refresh installs it again) receives the frames collected so far.
+    // Collects `repo_event` frames until the event loop has handled what the socket delivered (a batch holds
+    // a few thousand frames at most). A handler installed meanwhile (every refresh installs it again)
+    // receives the frames collected so far.
     void setOnMessages(MessageBatchHandler handler) override;
     QCoro::Task<BridgeMessage> connect(Pairing pairing) override;
     QCoro::Task<void> send(ClientMessage message) override;

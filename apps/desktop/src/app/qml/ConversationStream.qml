@@ -178,21 +178,23 @@ Item {
     }
 
     // Scrolling to the bottom anchor, 20 ms after the trigger: animated when the last event changes,
-    // immediate when the selected thread changes.
-    property bool pendingAnimated: false
+    // immediate when the selected thread changes, and without animation when rows grow (follow).
+    enum ScrollKind { Follow, Animated, Immediate }
+    property int pendingScroll: ConversationStream.ScrollKind.Follow
     Timer {
         id: scrollTimer
         interval: 20
-        onTriggered: stream.scrollToBottom(stream.pendingAnimated)
+        onTriggered: stream.scrollToBottom(stream.pendingScroll)
     }
     // Triggers within 20 ms of the first one share its scroll (a stream of thousands of pieces a second must
-    // not keep pushing the scroll back); an immediate scroll wins over an animated one.
-    function requestScroll(animated) {
+    // not keep pushing the scroll back); an immediate scroll wins over an animated one, which wins over
+    // following.
+    function requestScroll(kind) {
         if (!scrollTimer.running) {
-            pendingAnimated = animated
+            pendingScroll = kind
             scrollTimer.start()
-        } else if (!animated) {
-            pendingAnimated = false
+        } else {
+            pendingScroll = Math.max(pendingScroll, kind)
         }
     }
     // Whether the stream keeps to its bottom as rows grow (a streamed answer is laid out after its row was
@@ -204,18 +206,26 @@ Item {
         function onMovementEnded() { stream.followsBottom = list.atYEnd }
         function onContentHeightChanged() {
             if (stream.followsBottom)
-                stream.requestScroll(true)
+                stream.requestScroll(ConversationStream.ScrollKind.Follow)
         }
     }
-    function scrollToBottom(animated) {
+    // Only a short way is animated (a new row below what is in view). Growth is followed at once: a streamed
+    // answer grows many times a second, and a glide restarted each time would move, and so redraw, every row
+    // in view on every frame. A longer way, such as the rows a replay brings when a thread opens, is jumped
+    // at once too: gliding over thousands of rows would make the list create and lay out every row it passes,
+    // and each of those changes its estimate of the content height, which starts the glide over again.
+    function scrollToBottom(kind) {
         followsBottom = true
+        // Growth during a glide glides on to the new end.
+        const animated = kind === ConversationStream.ScrollKind.Animated ||
+                         (kind === ConversationStream.ScrollKind.Follow && scrollAnimation.running)
         scrollAnimation.stop()
         const from = list.contentY
         list.positionViewAtEnd()
         if (!animated)
             return
         const to = list.contentY
-        if (Math.abs(to - from) < 1)
+        if (Math.abs(to - from) < 1 || Math.abs(to - from) > list.height)
             return
         list.contentY = from
         scrollAnimation.from = from
@@ -224,7 +234,7 @@ Item {
     }
     Connections {
         target: stream.st
-        function onLastEventIDChanged() { stream.requestScroll(true) }
-        function onSelectedThreadIDChanged() { stream.requestScroll(false) }
+        function onLastEventIDChanged() { stream.requestScroll(ConversationStream.ScrollKind.Animated) }
+        function onSelectedThreadIDChanged() { stream.requestScroll(ConversationStream.ScrollKind.Immediate) }
     }
 }

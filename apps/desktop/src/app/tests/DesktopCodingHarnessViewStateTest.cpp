@@ -139,6 +139,34 @@ TEST(SymbolTableTest, EveryFilledSymbolFillsMoreThanItsOutline) {
     EXPECT_EQ(HarnessSymbols::lookup(u"no.such.symbol"_s), std::nullopt);
 }
 
+// The provider keeps what it drew: a symbol asked for again in another colour or size is drawn in that
+// colour and size, not handed back as it was kept.
+TEST(SymbolTableTest, KeptDrawingsAreKeptPerColourAndSize) {
+    SymbolImageProvider provider;
+    // Whether the symbol comes back at that size with its opaque pixels in that colour.
+    const auto drawnIn = [&](const QString &colour, int side) {
+        QSize size;
+        const QImage image = provider.requestImage(u"folder.fill/ff"_s + colour, &size, QSize(side, side));
+        const QColor wanted(u'#' + colour);
+        int opaque = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (const QColor pixel = image.pixelColor(x, y); pixel.alpha() == 255) {
+                    ++opaque;
+                    if (std::abs(pixel.red() - wanted.red()) + std::abs(pixel.green() - wanted.green()) +
+                            std::abs(pixel.blue() - wanted.blue()) >
+                        3)
+                        return false;
+                }
+        return size == QSize(side, side) && image.size() == size && opaque > 10;
+    };
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_TRUE(drawnIn(u"e8301f"_s, 32));
+        EXPECT_TRUE(drawnIn(u"1f30e8"_s, 32));
+        EXPECT_TRUE(drawnIn(u"e8301f"_s, 20));
+    }
+}
+
 // Every literal symbol name in the QML files is one the table knows (a missing one draws nothing).
 TEST(SymbolTableTest, EverySymbolNameTheScreenUsesIsInTheTable) {
     const QDir qmlDir(QStringLiteral(RIRUDEZ_APP_QML_DIR));

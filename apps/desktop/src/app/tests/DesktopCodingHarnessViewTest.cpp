@@ -10,6 +10,8 @@
 #include "DesktopCodingHarnessViewState.h"
 #include "RootView.h"
 
+#include "BridgeServer.h"
+
 #include "support/InProcessBridge.h"
 
 #include "rirudez/bridgekit/BridgeClient.h"
@@ -365,6 +367,60 @@ TEST_F(StreamingScreenTest, TheStreamFollowsAGrowingAnswer) {
     EXPECT_TRUE(vm->isSending()) << "the answer ended before the check; it proves nothing";
     vm->requestCancelActiveRepoMessage();
     ASSERT_TRUE(waitForTurnEnd());
+}
+
+// Opening a long thread: its replay arrives in batches of thousands of rows, and once it is in, the stream
+// rests at its end with the last row in view.
+TEST_F(ConnectedScreenTest, OpeningALongThreadEndsAtItsLastRow) {
+    RepoSessionSummary summary;
+    summary.projectID = bridge->demoProjectID();
+    summary.agent = Agent::codex;
+    summary.access = RepoAccessMode::edit;
+    const auto created = bridge->server().sessions().create(summary);
+    ASSERT_TRUE(created);
+    const QString session = created->sessionID;
+    constexpr int turns = 300;
+    for (int turn = 0; turn < turns; ++turn) {
+        using E = RepoSessionEvent;
+        const bool last = turn == turns - 1;
+        for (E::Value value : {E::Value(E::UserMessage{u"m%1"_s.arg(turn), u"Step %1"_s.arg(turn), {}}),
+                               E::Value(E::Status{TurnState::working}), E::Value(E::ToolUse{u"Read a.cpp"_s}),
+                               E::Value(E::AssistantText{u"Looked at it. "_s}),
+                               E::Value(E::AssistantText{last ? u"The very last words."_s : u"Fine."_s}),
+                               E::Value(E::Status{TurnState::done})})
+            ASSERT_TRUE(bridge->server().sessions().append(session, RepoSessionEvent{std::move(value)}));
+    }
+    vm->requestRefreshBridgeSessions();
+    QString thread;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            for (const DesktopCodingThread &t : vm->threads())
+                if (t.bridgeSessionID == session)
+                    thread = t.id;
+            return !thread.isEmpty();
+        },
+        10s));
+    vm->selectThread(thread);
+    vm->requestSubscribeToSelectedBridgeSession();
+
+    QQuickItem *stream = screen->find(u"conversationStream"_s);
+    const auto number = [&](const char *name) { return stream->property(name).toDouble(); };
+    const auto atEnd = [&] {
+        return number("contentY") + number("height") >= number("contentHeight") + number("originY") - 1;
+    };
+    ASSERT_TRUE(waitUntil([&] { return rowCount(vm->chatEventModel()) == 2 * turns; }, 30s))
+        << rowCount(vm->chatEventModel());
+    // Rows laid out as they come into view refine the list's estimate of its height, and it follows: it rests
+    // at its end once a drawn frame leaves it there.
+    const auto restsAtEnd = [&] {
+        if (!atEnd() || autoScrolling())
+            return false;
+        screen->settle();
+        return atEnd() && !autoScrolling();
+    };
+    ASSERT_TRUE(waitUntil(restsAtEnd, 10s)) << number("contentY") << " of " << number("contentHeight");
+    ASSERT_FALSE(rowSummaries().isEmpty());
+    EXPECT_EQ(rowSummaries().constLast().trimmed(), u"Looked at it. The very last words."_s);
 }
 
 TEST_F(ConnectedScreenTest, KeyboardSendsWithControlEnterAndStartsAChatWithControlN) {

@@ -3,6 +3,7 @@
 #include "DesktopBridgeActivityRecorder.h"
 #include "DesktopBridgeActivityStore.h"
 
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -85,6 +86,35 @@ TEST(ActivityRecorder, EachTurnLogsItsFirstTextAndFlushLogsTheLastOne) {
     f.recorder.flush();
     ASSERT_EQ(f.kinds(), (QList{DesktopBridgeActivityKind::text, DesktopBridgeActivityKind::text}));
     EXPECT_EQ(f.store.log().entries[1].summary, u"second answer"_s);
+}
+
+// A replay of a long thread arrives in one go: each turn's first text is logged as it stood when the turn's
+// next event came, and the whole lot is saved once.
+TEST(ActivityRecorder, AReplayOfManyTurnsIsLoggedTurnByTurnAndSavedOnce) {
+    Fixture f;
+    QList<DesktopCodingThread> threads{thread(u"s"_s)};
+    auto &events = threads[0].session.events;
+    int sequence = 0;
+    for (int turn = 0; turn < 300; ++turn) {
+        events.append(frame(u"s"_s, ++sequence, DesktopCodingEventKind::userMessage, u"step"_s));
+        events.append(frame(u"s"_s, ++sequence, DesktopCodingEventKind::assistantText,
+                            u"answer %1, merged from many chunks"_s.arg(turn)));
+        events.append(frame(u"s"_s, ++sequence, DesktopCodingEventKind::toolUse, u"Read"_s));
+        events.append(frame(u"s"_s, ++sequence, DesktopCodingEventKind::assistantText, u"later text"_s));
+        events.append(frame(u"s"_s, ++sequence, DesktopCodingEventKind::completed, u"Done"_s));
+    }
+    QSignalSpy changed(&f.store, &DesktopBridgeActivityStore::logChanged);
+    f.recorder.observe(threads);
+    EXPECT_EQ(changed.count(), 1);
+    const auto &entries = f.store.log().entries;
+    ASSERT_EQ(entries.size(), 500); // the newest 500 of 900
+    QStringList texts;
+    for (const DesktopBridgeActivity &entry : entries)
+        if (entry.kind == DesktopBridgeActivityKind::text)
+            texts.append(entry.summary);
+    ASSERT_EQ(texts.size(), 166);
+    EXPECT_EQ(texts.first(), u"answer 134, merged from many chunks"_s);
+    EXPECT_EQ(texts.last(), u"answer 299, merged from many chunks"_s);
 }
 
 TEST(ActivityRecorder, ReplayedEventsAndLongSummariesAreHandled) {

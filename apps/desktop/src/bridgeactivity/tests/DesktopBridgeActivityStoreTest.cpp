@@ -58,6 +58,30 @@ TEST(ActivityStore, AppendsAreOnDiskAndReadBackByTheNextStart) {
     EXPECT_TRUE(next.setAsidePath().isEmpty());
 }
 
+// A replay logs hundreds of activities at once: they are written with one save and announced once, each id
+// once, the newest up to the capacity.
+TEST(ActivityStore, SeveralEntriesAreAppendedWithOneWrite) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"log.json"_s);
+    DesktopBridgeActivityStore store(path, 4);
+    store.append(entry(u"a"_s));
+    QSignalSpy changed(&store, &DesktopBridgeActivityStore::logChanged);
+    const QList<DesktopBridgeActivity> batch{entry(u"a"_s), entry(u"b"_s), entry(u"c"_s),
+                                             entry(u"b"_s), entry(u"d"_s), entry(u"e"_s)};
+    EXPECT_EQ(store.append(batch), 4);
+    EXPECT_EQ(changed.count(), 1);
+    QStringList ids;
+    for (const DesktopBridgeActivity &kept : store.log().entries)
+        ids.append(kept.id);
+    EXPECT_EQ(ids, (QStringList{u"b"_s, u"c"_s, u"d"_s, u"e"_s}));
+    const auto onDisk = decodeDesktopBridgeActivityLog(contents(path));
+    ASSERT_TRUE(onDisk);
+    EXPECT_EQ(*onDisk, store.log());
+    // Nothing new: no write, no announcement.
+    EXPECT_EQ(store.append(QList<DesktopBridgeActivity>{entry(u"e"_s)}), 0);
+    EXPECT_EQ(changed.count(), 1);
+}
+
 TEST(ActivityStore, KeepsOnlyTheNewestEntriesUpToItsCapacity) {
     QTemporaryDir dir;
     const QString path = dir.filePath(u"log.json"_s);

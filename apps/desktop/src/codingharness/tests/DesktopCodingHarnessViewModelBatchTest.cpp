@@ -6,12 +6,13 @@
 #include "DesktopCodingBridgeHealthSource.h"
 #include "DesktopCodingHarnessViewModel.h"
 #include "DesktopCodingListModels.h"
-
 #include "EventLoop.h"
+#include "InProcessBridge.h"
 
 #include "rirudez/bridgekit/BridgeClient.h"
 
 #include <QAbstractItemModelTester>
+#include <QCoreApplication>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -296,5 +297,53 @@ TEST(BatchedReplay, FramesReceivedWithTheSessionListAreShownAfterTheRefreshGoesO
     EXPECT_TRUE(QTest::qWaitFor([&] { return shown() == expected; }, 5000))
         << qPrintable(shown().join(u" / "_s));
 }
+
+// The bridge client's adapter as the bridge client feeds it (frames routed one by one, a replay tens of
+// thousands at a time): every frame reaches the handler once and in order; events wait for the event loop or
+// until a batch is full, anything else is handed over at once after the events before it.
+struct AdapterFeed {
+    int events = 0;
+    int otherAt = -1; // a pong after this many events, -1 for none
+};
+
+class AdapterBatchTest : public ::testing::TestWithParam<AdapterFeed> {};
+
+TEST_P(AdapterBatchTest, HandsOverEveryFrameOnceInOrderInBoundedBatches) {
+    rirudez::testing::ensureCoreApplication();
+    const AdapterFeed feed = GetParam();
+    auto client = std::make_shared<BridgeClient>();
+    DesktopCodingBridgeClientAdapter adapter(client);
+    QStringList received;
+    QList<qsizetype> batches;
+    adapter.setOnMessages([&](const QList<BridgeMessage> &messages) {
+        batches.append(messages.size());
+        for (const BridgeMessage &message : messages) {
+            const auto *event = message.as<BridgeMessage::RepoEvent>();
+            received.append(event ? QString::number(event->sequence) : u"pong"_s);
+        }
+    });
+    QStringList sent;
+    for (int i = 1; i <= feed.events; ++i) {
+        client->onMessage(frame(std::uint64_t(i), RepoSessionEvent::AssistantText{u"w "_s}));
+        sent.append(QString::number(i));
+        if (i == feed.otherAt) {
+            client->onMessage(BridgeMessage{BridgeMessage::Pong{}});
+            sent.append(u"pong"_s);
+            // Everything before the pong is handed over with it, before the event loop runs.
+            EXPECT_EQ(received, sent);
+        }
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(received, sent);
+    for (const qsizetype size : batches)
+        EXPECT_LE(size, 2048);
+    // Events that arrive together are handed over together: a few thousand at a time, not one by one.
+    EXPECT_LE(batches.size(), feed.events / 2048 + (feed.otherAt >= 0 ? 2 : 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Feeds, AdapterBatchTest,
+                         ::testing::Values(AdapterFeed{1}, AdapterFeed{7}, AdapterFeed{2047},
+                                           AdapterFeed{2048}, AdapterFeed{2049}, AdapterFeed{9000},
+                                           AdapterFeed{9000, 3000}, AdapterFeed{10, 10}, AdapterFeed{1, 1}));
 
 } // namespace
