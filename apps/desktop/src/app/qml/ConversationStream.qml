@@ -177,8 +177,8 @@ Item {
         }
     }
 
-    // Scrolling to the bottom anchor, 20 ms after the trigger: animated when the last event changes,
-    // immediate when the selected thread changes, and without animation when rows grow (follow).
+    // Scrolling to the bottom anchor, 20 ms after the trigger: animated when the last event changes or rows
+    // grow (follow), immediate when the selected thread changes.
     enum ScrollKind { Follow, Animated, Immediate }
     property int pendingScroll: ConversationStream.ScrollKind.Follow
     Timer {
@@ -209,16 +209,24 @@ Item {
                 stream.requestScroll(ConversationStream.ScrollKind.Follow)
         }
     }
-    // Only a short way is animated (a new row below what is in view). Growth is followed at once: a streamed
-    // answer grows many times a second, and a glide restarted each time would move, and so redraw, every row
-    // in view on every frame. A longer way, such as the rows a replay brings when a thread opens, is jumped
-    // at once too: gliding over thousands of rows would make the list create and lay out every row it passes,
-    // and each of those changes its estimate of the content height, which starts the glide over again.
+    // When rows last came in bulk (a replay batch, a thread shown anew), in ms since the epoch.
+    property double bulkRowsAt: 0
+    Connections {
+        target: list.model
+        function onRowsInserted(parent, first, last) {
+            if (last > first)
+                stream.bulkRowsAt = Date.now()
+        }
+        function onModelReset() { stream.bulkRowsAt = Date.now() }
+    }
+    // A short way is animated: a new row, or a streamed answer growing below what is in view (the glide keeps
+    // the view moving smoothly between the answer's updates). While rows come in bulk, and shortly after, the
+    // end is jumped to at once: gliding over thousands of rows would make the list create and lay out every
+    // row it passes, and each of those changes its estimate of the content height, which starts the glide over
+    // again. A longer way is always jumped.
     function scrollToBottom(kind) {
         followsBottom = true
-        // Growth during a glide glides on to the new end.
-        const animated = kind === ConversationStream.ScrollKind.Animated ||
-                         (kind === ConversationStream.ScrollKind.Follow && scrollAnimation.running)
+        const animated = kind !== ConversationStream.ScrollKind.Immediate && Date.now() - bulkRowsAt > 300
         scrollAnimation.stop()
         const from = list.contentY
         list.positionViewAtEnd()
