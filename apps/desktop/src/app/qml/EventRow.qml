@@ -104,10 +104,11 @@ Item {
                 }
             }
             TextEdit {
-                objectName: "eventSummary"
+                objectName: row.isAssistant ? "" : "eventSummary"
+                visible: !row.isAssistant
                 width: parent.width
-                text: row.shownSummary
-                textFormat: row.isAssistant ? TextEdit.MarkdownText : TextEdit.PlainText
+                text: row.isAssistant ? "" : row.shownSummary
+                textFormat: TextEdit.PlainText
                 wrapMode: TextEdit.Wrap
                 readOnly: true
                 selectByMouse: true
@@ -117,6 +118,37 @@ Item {
                 selectionColor: HarnessPalette.selection
                 selectedTextColor: HarnessPalette.ink
                 font.pixelSize: 14
+            }
+            // Assistant text is Markdown, laid out block by block: a growing answer lays out its last block only.
+            Column {
+                objectName: row.isAssistant ? "eventSummary" : ""
+                readonly property string text: answerBlocks.text
+                visible: row.isAssistant
+                width: parent.width
+                Repeater {
+                    model: DesktopCodingAnswerBlocks {
+                        id: answerBlocks
+                        text: row.isAssistant ? row.shownSummary : ""
+                    }
+                    delegate: TextEdit {
+                        required property string blockText
+                        required property bool startsParagraph
+                        objectName: "eventSummaryBlock"
+                        width: parent ? parent.width : 0
+                        topPadding: startsParagraph ? 8 : 0
+                        text: blockText
+                        textFormat: TextEdit.MarkdownText
+                        wrapMode: TextEdit.Wrap
+                        readOnly: true
+                        selectByMouse: true
+                        selectByKeyboard: true
+                        persistentSelection: false
+                        color: HarnessPalette.ink
+                        selectionColor: HarnessPalette.selection
+                        selectedTextColor: HarnessPalette.ink
+                        font.pixelSize: 14
+                    }
+                }
             }
             TextEdit {
                 objectName: "eventDetail"
