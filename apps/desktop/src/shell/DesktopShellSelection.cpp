@@ -2,7 +2,6 @@
 
 #include "rirudez/bridgekit/NameTable.h"
 
-
 namespace rirudez {
 
 namespace {

@@ -192,7 +192,8 @@ TEST_F(ShellScreenTest, CtrlShiftKOpensTheShellOnTheSelectedThreadWithTimelineCa
     QQuickItem *page = oneInShell(u"canvasPage_0"_s);
     ASSERT_NE(page, nullptr);
     EXPECT_EQ(oneInShell(u"canvasEmptyState"_s), nullptr);
-    ASSERT_TRUE(waitUntil([&] { return page->property("drawn").toBool(); })); // its image is drawn off the UI thread
+    ASSERT_TRUE(
+        waitUntil([&] { return page->property("drawn").toBool(); })); // its image is drawn off the UI thread
     const QImage frame = shellFrame();
     const QRectF pageRect = page->mapRectToScene(QRectF(0, 0, page->width(), page->height()))
                                 .intersected(QRectF(0, 0, window->width(), window->height()));
