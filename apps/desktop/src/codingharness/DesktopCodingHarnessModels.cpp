@@ -1,13 +1,9 @@
-// Enumerations, text rules, projects, runtime modes, events, sessions, threads, approvals and drafts of the
-// desktop's conversation model. The model catalogue lives in DesktopCodingModelCatalog.cpp and the JSON
-// forms in DesktopCodingHarnessJson.cpp.
+// Projects, runtime modes, events, sessions, threads, approvals and drafts of the desktop's conversation
+// model. The enumerations live in DesktopCodingEnumerations.cpp, the text rules in DesktopCodingText.cpp, the
+// model catalogue in DesktopCodingModelCatalog.cpp and the JSON forms in DesktopCodingHarnessJson.cpp.
 #include "DesktopCodingHarnessModels.h"
 
 #include "rirudez/bridgekit/MacBridgeAccessPolicy.h"
-#include "rirudez/bridgekit/NameTable.h"
-
-#include <QTextBoundaryFinder>
-#include <QUuid>
 
 #include <algorithm>
 #include <utility>
@@ -17,107 +13,6 @@ namespace rirudez {
 using namespace Qt::StringLiterals;
 
 namespace {
-
-constexpr NameTable<DesktopCodingAgent, 2> agentRaw{
-    {{{DesktopCodingAgent::codex, u"codex"}, {DesktopCodingAgent::claude, u"claude"}}}};
-constexpr NameTable<DesktopCodingAgent, 2> agentNames{
-    {{{DesktopCodingAgent::codex, u"Codex"}, {DesktopCodingAgent::claude, u"Claude"}}}};
-
-constexpr NameTable<DesktopCodingThinkingLevel, 5> thinkingRaw{
-    {{{DesktopCodingThinkingLevel::automatic, u"automatic"},
-      {DesktopCodingThinkingLevel::low, u"low"},
-      {DesktopCodingThinkingLevel::medium, u"medium"},
-      {DesktopCodingThinkingLevel::high, u"high"},
-      {DesktopCodingThinkingLevel::xhigh, u"xhigh"}}}};
-constexpr NameTable<DesktopCodingThinkingLevel, 5> thinkingNames{
-    {{{DesktopCodingThinkingLevel::automatic, u"Auto"},
-      {DesktopCodingThinkingLevel::low, u"Low"},
-      {DesktopCodingThinkingLevel::medium, u"Medium"},
-      {DesktopCodingThinkingLevel::high, u"High"},
-      {DesktopCodingThinkingLevel::xhigh, u"Extra High"}}}};
-
-constexpr NameTable<DesktopCodingRuntimeMode, 2> runtimeRaw{
-    {{{DesktopCodingRuntimeMode::sandbox, u"sandbox"},
-      {DesktopCodingRuntimeMode::skipPermissions, u"skipPermissions"}}}};
-constexpr NameTable<DesktopCodingRuntimeMode, 2> runtimeNames{
-    {{{DesktopCodingRuntimeMode::sandbox, u"Sandbox"},
-      {DesktopCodingRuntimeMode::skipPermissions, u"Skip Permissions"}}}};
-constexpr NameTable<DesktopCodingRuntimeMode, 2> runtimeCaptions{
-    {{{DesktopCodingRuntimeMode::sandbox, u"Repo only"},
-      {DesktopCodingRuntimeMode::skipPermissions, u"Anywhere, no prompts"}}}};
-constexpr NameTable<DesktopCodingRuntimeMode, 2> runtimeImages{
-    {{{DesktopCodingRuntimeMode::sandbox, u"shippingbox"},
-      {DesktopCodingRuntimeMode::skipPermissions, u"exclamationmark.triangle"}}}};
-
-constexpr NameTable<DesktopCodingEventKind, 10> eventKindRaw{{{
-    {DesktopCodingEventKind::userMessage, u"userMessage"},
-    {DesktopCodingEventKind::status, u"status"},
-    {DesktopCodingEventKind::toolUse, u"toolUse"},
-    {DesktopCodingEventKind::command, u"command"},
-    {DesktopCodingEventKind::approval, u"approval"},
-    {DesktopCodingEventKind::createdFile, u"createdFile"},
-    {DesktopCodingEventKind::diff, u"diff"},
-    {DesktopCodingEventKind::assistantText, u"assistantText"},
-    {DesktopCodingEventKind::completed, u"completed"},
-    {DesktopCodingEventKind::failed, u"failed"},
-}}};
-constexpr NameTable<DesktopCodingEventKind, 10> eventKindNames{{{
-    {DesktopCodingEventKind::userMessage, u"User"},
-    {DesktopCodingEventKind::status, u"Status"},
-    {DesktopCodingEventKind::toolUse, u"Tool"},
-    {DesktopCodingEventKind::command, u"Command"},
-    {DesktopCodingEventKind::approval, u"Approval"},
-    {DesktopCodingEventKind::createdFile, u"File"},
-    {DesktopCodingEventKind::diff, u"Diff"},
-    {DesktopCodingEventKind::assistantText, u"Assistant"},
-    {DesktopCodingEventKind::completed, u"Done"},
-    {DesktopCodingEventKind::failed, u"Failed"},
-}}};
-
-constexpr NameTable<RepoAccessMode, 4> accessNames{{{{RepoAccessMode::watch, u"Watch"},
-                                                     {RepoAccessMode::ask, u"Ask"},
-                                                     {RepoAccessMode::propose, u"Propose"},
-                                                     {RepoAccessMode::edit, u"Edit"}}}};
-constexpr NameTable<AgentPermissionMode, 6> permissionNames{
-    {{{AgentPermissionMode::ask, u"Ask"},
-      {AgentPermissionMode::auto_, u"Auto"},
-      {AgentPermissionMode::readOnly, u"Read only"},
-      {AgentPermissionMode::acceptEdits, u"Accept edits"},
-      {AgentPermissionMode::bypassPermissions, u"Bypass"},
-      {AgentPermissionMode::dangerouslyBypassPermissions, u"Bypass"}}}};
-
-// True when every code unit is printable ASCII: then each code unit is one user-perceived character
-// (only CR LF would join two ASCII units into one cluster, and CR is not printable).
-bool isPlainAscii(QStringView text) {
-    return std::all_of(text.begin(), text.end(),
-                       [](QChar c) { return c.unicode() >= 0x20 && c.unicode() < 0x7f; });
-}
-
-// Calls `visit(start, end)` for every grapheme cluster of `text`, in order, until it returns false.
-template <typename Visit>
-void forEachCharacter(QStringView text, Visit visit) {
-    if (text.isEmpty())
-        return;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text.data(), text.size());
-    qsizetype start = 0;
-    for (qsizetype end = finder.toNextBoundary(); end != -1; end = finder.toNextBoundary()) {
-        if (end <= start)
-            continue;
-        if (!visit(start, end))
-            return;
-        start = end;
-    }
-}
-
-// The first code point of a cluster decides whether it separates words.
-bool startsWithWhitespace(QStringView cluster) {
-    if (cluster.isEmpty())
-        return false;
-    const char32_t first = QChar::isHighSurrogate(cluster.front().unicode()) && cluster.size() > 1
-                               ? QChar::surrogateToUcs4(cluster[0], cluster[1])
-                               : cluster.front().unicode();
-    return QChar::isSpace(first);
-}
 
 // The strongest mode by rank, the first of equals kept; nothing for an empty list.
 std::optional<RepoAccessMode> strongest(const QList<RepoAccessMode> &modes) {
@@ -145,105 +40,7 @@ bool isBase64Alphabet(char16_t c) {
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
-// Enumerations.
-
-QString rawValue(DesktopCodingAgent value) {
-    return agentRaw.name(value);
-}
-QString rawValue(DesktopCodingThinkingLevel value) {
-    return thinkingRaw.name(value);
-}
-QString rawValue(DesktopCodingRuntimeMode value) {
-    return runtimeRaw.name(value);
-}
-QString rawValue(DesktopCodingEventKind value) {
-    return eventKindRaw.name(value);
-}
-
-template <>
-std::optional<DesktopCodingAgent> fromRaw<DesktopCodingAgent>(const QString &raw) {
-    return agentRaw.parse(raw);
-}
-template <>
-std::optional<DesktopCodingThinkingLevel> fromRaw<DesktopCodingThinkingLevel>(const QString &raw) {
-    return thinkingRaw.parse(raw);
-}
-template <>
-std::optional<DesktopCodingRuntimeMode> fromRaw<DesktopCodingRuntimeMode>(const QString &raw) {
-    return runtimeRaw.parse(raw);
-}
-template <>
-std::optional<DesktopCodingEventKind> fromRaw<DesktopCodingEventKind>(const QString &raw) {
-    return eventKindRaw.parse(raw);
-}
-
-QString displayName(DesktopCodingAgent value) {
-    return agentNames.name(value);
-}
-QString displayName(DesktopCodingThinkingLevel value) {
-    return thinkingNames.name(value);
-}
-QString displayName(DesktopCodingRuntimeMode value) {
-    return runtimeNames.name(value);
-}
-QString displayName(DesktopCodingEventKind value) {
-    return eventKindNames.name(value);
-}
-QString displayName(RepoAccessMode value) {
-    return accessNames.name(value);
-}
-QString displayName(AgentPermissionMode value) {
-    return permissionNames.name(value);
-}
-
-QString caption(DesktopCodingRuntimeMode value) {
-    return runtimeCaptions.name(value);
-}
-QString systemImage(DesktopCodingRuntimeMode value) {
-    return runtimeImages.name(value);
-}
-
-Agent bridgeAgent(DesktopCodingAgent agent) {
-    return agent == DesktopCodingAgent::claude ? Agent::claude : Agent::codex;
-}
-
-DesktopCodingAgent desktopCodingAgent(Agent bridgeAgent) {
-    return bridgeAgent == Agent::claude ? DesktopCodingAgent::claude : DesktopCodingAgent::codex;
-}
-
-std::optional<ThinkingEffort> bridgeThinkingEffort(DesktopCodingThinkingLevel level) {
-    switch (level) {
-    case DesktopCodingThinkingLevel::automatic:
-        return std::nullopt;
-    case DesktopCodingThinkingLevel::low:
-        return ThinkingEffort::low;
-    case DesktopCodingThinkingLevel::medium:
-        return ThinkingEffort::medium;
-    case DesktopCodingThinkingLevel::high:
-        return ThinkingEffort::high;
-    case DesktopCodingThinkingLevel::xhigh:
-        return ThinkingEffort::xhigh;
-    }
-    return std::nullopt;
-}
-
-std::optional<DesktopCodingThinkingLevel>
-desktopCodingThinkingLevel(std::optional<ThinkingEffort> bridgeThinkingEffort) {
-    if (!bridgeThinkingEffort)
-        return std::nullopt;
-    switch (*bridgeThinkingEffort) {
-    case ThinkingEffort::low:
-        return DesktopCodingThinkingLevel::low;
-    case ThinkingEffort::medium:
-        return DesktopCodingThinkingLevel::medium;
-    case ThinkingEffort::high:
-        return DesktopCodingThinkingLevel::high;
-    case ThinkingEffort::xhigh:
-    case ThinkingEffort::max:
-        return DesktopCodingThinkingLevel::xhigh;
-    }
-    return std::nullopt;
-}
+// Runtime modes in a project.
 
 DesktopCodingRuntimeMode desktopCodingRuntimeMode(RepoAccessMode, AgentPermissionMode permission) {
     return permission == AgentPermissionMode::bypassPermissions ? DesktopCodingRuntimeMode::skipPermissions
@@ -263,81 +60,6 @@ AgentPermissionMode permission(DesktopCodingRuntimeMode mode, DesktopCodingAgent
         return AgentPermissionMode::bypassPermissions;
     return agent == DesktopCodingAgent::claude ? AgentPermissionMode::acceptEdits
                                                : AgentPermissionMode::auto_;
-}
-
-QList<AgentPermissionMode> desktopDefaults(DesktopCodingAgent agent) {
-    if (agent == DesktopCodingAgent::claude)
-        return {AgentPermissionMode::ask, AgentPermissionMode::acceptEdits,
-                AgentPermissionMode::bypassPermissions};
-    return {AgentPermissionMode::ask, AgentPermissionMode::auto_, AgentPermissionMode::bypassPermissions};
-}
-
-std::optional<AgentPermissionMode> desktopHydrated(std::optional<AgentPermissionMode> permission) {
-    if (!permission || *permission == AgentPermissionMode::readOnly)
-        return std::nullopt;
-    if (*permission == AgentPermissionMode::dangerouslyBypassPermissions)
-        return AgentPermissionMode::bypassPermissions;
-    return permission;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Text utilities.
-
-QString makeDesktopCodingID() {
-    return QUuid::createUuid().toString(QUuid::WithoutBraces);
-}
-
-std::optional<QString> nilIfEmpty(const QString &text) {
-    QString trimmed = text.trimmed();
-    if (trimmed.isEmpty())
-        return std::nullopt;
-    return trimmed;
-}
-
-qsizetype characterCount(QStringView text) {
-    if (isPlainAscii(text))
-        return text.size();
-    qsizetype count = 0;
-    forEachCharacter(text, [&](qsizetype, qsizetype) {
-        ++count;
-        return true;
-    });
-    return count;
-}
-
-QString characterPrefix(QStringView text, qsizetype count) {
-    if (count <= 0)
-        return {};
-    if (isPlainAscii(text))
-        return text.left(count).toString();
-    qsizetype taken = 0;
-    qsizetype cut = 0;
-    forEachCharacter(text, [&](qsizetype, qsizetype end) {
-        cut = end;
-        return ++taken < count;
-    });
-    return text.left(cut).toString();
-}
-
-QString chatSnippet(const QString &text, qsizetype maxLength) {
-    QStringList words;
-    QString current;
-    forEachCharacter(text, [&](qsizetype start, qsizetype end) {
-        const QStringView cluster = QStringView(text).mid(start, end - start);
-        if (startsWithWhitespace(cluster)) {
-            if (!current.isEmpty())
-                words.append(std::exchange(current, QString()));
-        } else {
-            current += cluster;
-        }
-        return true;
-    });
-    if (!current.isEmpty())
-        words.append(current);
-    const QString joined = words.join(u' ');
-    if (characterCount(joined) <= maxLength)
-        return joined;
-    return characterPrefix(joined, maxLength).trimmed() + u"..."_s;
 }
 
 // ---------------------------------------------------------------------------------------------

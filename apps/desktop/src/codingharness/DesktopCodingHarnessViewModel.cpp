@@ -37,11 +37,11 @@ DesktopCodingHarnessViewModel::DesktopCodingHarnessViewModel(
       m_composer(std::move(modelCatalog), firstOf(projects)),
       m_sync(*this, m_store, std::move(bridgePairingSource), std::move(bridgeSessionRecencySource),
              bridgeClient, sessionListTimeoutNanoseconds),
-      m_dispatcher(m_store, m_approvals, m_sync, bridgeClient), m_projects(std::move(projects)),
-      m_initialProjects(m_projects) {
-    const DesktopCodingProject *first = m_projects.isEmpty() ? nullptr : &m_projects.first();
+      m_dispatcher(m_store, m_approvals, m_sync, bridgeClient), m_selection(projects),
+      m_initialProjects(std::move(projects)) {
+    const DesktopCodingProject *first = m_initialProjects.isEmpty() ? nullptr : &m_initialProjects.first();
     if (first)
-        m_selectedProjectID = first->id;
+        m_selection.setSelectedProjectID(first->id);
     m_detachedSession = DesktopCodingSession(makeDesktopCodingID(), first ? first->name : QString());
 
     // The models observe the parts; created first, they hear every change before the facade re-announces it.
@@ -59,7 +59,7 @@ DesktopCodingHarnessViewModel::DesktopCodingHarnessViewModel(
                                    settings.agent, settings.modelID, settings.access, settings.permission,
                                    settings.thinking, settings.allowWeb);
         const qsizetype index = m_store.append(std::move(thread));
-        m_selectedThreadIDByProject.insert(first->id, m_store.at(index).id);
+        m_selection.setSelectedThreadID(first->id, m_store.at(index).id);
         m_sessionThreadIndex = index;
     }
     updateVisibleThread();
@@ -157,9 +157,8 @@ void DesktopCodingHarnessViewModel::setAllowWeb(bool allowWeb) {
 }
 
 void DesktopCodingHarnessViewModel::setSelectedProjectID(const std::optional<QString> &id) {
-    if (m_selectedProjectID == id)
+    if (!m_selection.setSelectedProjectID(id))
         return;
-    m_selectedProjectID = id;
     Q_EMIT selectedProjectIDChanged();
     Q_EMIT derivedValuesChanged();
     updateVisibleThread();
@@ -167,10 +166,8 @@ void DesktopCodingHarnessViewModel::setSelectedProjectID(const std::optional<QSt
 
 void DesktopCodingHarnessViewModel::setSelectedThreadIDForProject(const QString &projectID,
                                                                   const QString &threadID) {
-    const auto found = m_selectedThreadIDByProject.constFind(projectID);
-    if (found != m_selectedThreadIDByProject.constEnd() && *found == threadID)
+    if (!m_selection.setSelectedThreadID(projectID, threadID))
         return;
-    m_selectedThreadIDByProject.insert(projectID, threadID);
     Q_EMIT selectedThreadIDByProjectChanged();
     Q_EMIT derivedValuesChanged();
     updateVisibleThread();
@@ -184,9 +181,8 @@ void DesktopCodingHarnessViewModel::setBridgeRefreshError(const std::optional<QS
 }
 
 void DesktopCodingHarnessViewModel::publishProjects(QList<DesktopCodingProject> projects) {
-    if (m_projects == projects)
+    if (!m_selection.setProjects(std::move(projects)))
         return;
-    m_projects = std::move(projects);
     Q_EMIT projectsChanged();
     Q_EMIT derivedValuesChanged();
     updateVisibleThread();
@@ -196,38 +192,11 @@ void DesktopCodingHarnessViewModel::publishProjects(QList<DesktopCodingProject> 
 // Derived values
 
 std::optional<DesktopCodingProject> DesktopCodingHarnessViewModel::selectedProject() const {
-    if (m_projects.isEmpty())
-        return std::nullopt;
-    if (m_selectedProjectID) {
-        for (const DesktopCodingProject &project : m_projects)
-            if (project.id == *m_selectedProjectID)
-                return project;
-    }
-    return m_projects.first();
+    return m_selection.selectedProject();
 }
 
 std::optional<qsizetype> DesktopCodingHarnessViewModel::selectedThreadIndex() const {
-    if (m_projects.isEmpty())
-        return std::nullopt;
-    const DesktopCodingProject *project = &m_projects.first();
-    if (m_selectedProjectID) {
-        for (const DesktopCodingProject &candidate : m_projects)
-            if (candidate.id == *m_selectedProjectID) {
-                project = &candidate;
-                break;
-            }
-    }
-    const QList<DesktopCodingThread> &threads = m_store.threads();
-    const auto wanted = m_selectedThreadIDByProject.constFind(project->id);
-    if (wanted != m_selectedThreadIDByProject.constEnd()) {
-        for (qsizetype i = 0; i < threads.size(); ++i)
-            if (threads[i].id == *wanted && threads[i].projectID == project->id)
-                return i;
-    }
-    for (qsizetype i = 0; i < threads.size(); ++i)
-        if (threads[i].projectID == project->id)
-            return i;
-    return std::nullopt;
+    return m_selection.selectedThreadIndex(m_store.threads());
 }
 
 const DesktopCodingThread *DesktopCodingHarnessViewModel::selectedThread() const {
@@ -245,35 +214,11 @@ bool DesktopCodingHarnessViewModel::isSelectedThreadIndex(qsizetype index) const
 }
 
 bool DesktopCodingHarnessViewModel::isListedInProjectThreads(qsizetype index) const {
-    const QList<DesktopCodingThread> &threads = m_store.threads();
-    const std::optional<DesktopCodingProject> project = selectedProject();
-    if (!project || index < 0 || index >= threads.size() || threads[index].projectID != project->id)
-        return false;
-    const auto hasContent = [](const DesktopCodingThread &thread) {
-        return thread.bridgeSessionID.has_value() || !thread.session.events.isEmpty();
-    };
-    if (hasContent(threads[index]))
-        return true;
-    const bool anyWithContent =
-        std::any_of(threads.begin(), threads.end(), [&](const DesktopCodingThread &t) {
-            return t.projectID == project->id && hasContent(t);
-        });
-    return !anyWithContent || selectedThreadIndex() == index;
+    return m_selection.isListed(index, m_store.threads());
 }
 
 QList<DesktopCodingThread> DesktopCodingHarnessViewModel::projectThreads() const {
-    const QList<DesktopCodingThread> &threads = m_store.threads();
-    QList<qsizetype> listed;
-    for (qsizetype i = 0; i < threads.size(); ++i)
-        if (isListedInProjectThreads(i))
-            listed.append(i);
-    std::stable_sort(listed.begin(), listed.end(),
-                     [&](qsizetype a, qsizetype b) { return threads[a].updatedAt > threads[b].updatedAt; });
-    QList<DesktopCodingThread> result;
-    result.reserve(listed.size());
-    for (qsizetype i : listed)
-        result.append(threads[i]);
-    return result;
+    return m_selection.projectThreads(m_store.threads());
 }
 
 QList<DesktopCodingRuntimeMode> DesktopCodingHarnessViewModel::runtimeModeOptions() const {
@@ -331,22 +276,6 @@ const DesktopCodingConversationFold &DesktopCodingHarnessViewModel::visibleFold(
     if (m_visibleThreadIndex && *m_visibleThreadIndex < m_store.size())
         return m_store.fold(*m_visibleThreadIndex);
     return empty;
-}
-
-QObject *DesktopCodingHarnessViewModel::threadModel() const {
-    return m_threadModel;
-}
-QObject *DesktopCodingHarnessViewModel::projectThreadModel() const {
-    return m_projectThreadModel;
-}
-QObject *DesktopCodingHarnessViewModel::chatEventModel() const {
-    return m_chatEventModel;
-}
-QObject *DesktopCodingHarnessViewModel::activityEventModel() const {
-    return m_activityEventModel;
-}
-QObject *DesktopCodingHarnessViewModel::pendingApprovalModel() const {
-    return m_pendingApprovalModel;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -408,16 +337,17 @@ void DesktopCodingHarnessViewModel::forgetBridge() {
     m_dispatcher.forgetBridge();
     m_approvals.clear();
     m_store.clear();
-    m_selectedThreadIDByProject.clear();
+    m_selection.forgetThreads();
     Q_EMIT selectedThreadIDByProjectChanged();
     Q_EMIT threadsChanged();
     m_sync.forgetBridge();
     setBridgeRefreshError(std::nullopt);
 
     publishProjects(m_initialProjects);
-    setSelectedProjectID(m_projects.isEmpty() ? std::nullopt : std::optional(m_projects.first().id));
-    m_detachedSession = DesktopCodingSession(makeDesktopCodingID(),
-                                             m_projects.isEmpty() ? QString() : m_projects.first().name);
+    const QList<DesktopCodingProject> &listed = projects();
+    setSelectedProjectID(listed.isEmpty() ? std::nullopt : std::optional(listed.first().id));
+    m_detachedSession =
+        DesktopCodingSession(makeDesktopCodingID(), listed.isEmpty() ? QString() : listed.first().name);
     ensureThreadForSelectedProject();
     syncSessionFromSelectedThread();
 }
@@ -436,8 +366,7 @@ void DesktopCodingHarnessViewModel::applyBridgeSessionSelection(
 }
 
 void DesktopCodingHarnessViewModel::selectProject(const QString &id) {
-    if (std::none_of(m_projects.begin(), m_projects.end(),
-                     [&](const DesktopCodingProject &p) { return p.id == id; }))
+    if (!m_selection.contains(id))
         return;
     const DesktopCodingRuntimeMode mode = selectedRuntimeMode();
     setSelectedProjectID(id);
@@ -549,25 +478,12 @@ QCoro::Task<void> DesktopCodingHarnessViewModel::sendPrompt() {
 
     const std::optional<DesktopCodingProject> project = selectedProject();
     const QString projectName = project ? project->name : draft.projectID.value_or(u"selected project"_s);
-    const QString projectLabel = draft.projectID.value_or(projectName);
-    const QString agentName = displayName(draft.agent);
 
     m_store.retitle(*index, draft.prompt);
-    const DesktopCodingEvent prompt(makeDesktopCodingID(), DesktopCodingEventKind::userMessage, draft.prompt);
-    append(prompt, threadID);
-    append(DesktopCodingEvent(makeDesktopCodingID(), DesktopCodingEventKind::status,
-                              u"Ready to dispatch "_s + projectName + u" through "_s + agentName,
-                              u"Access "_s + displayName(draft.access) + u" · permission "_s +
-                                  displayName(draft.permission) + u" · "_s + displayName(draft.thinking)),
-           threadID);
-    append(DesktopCodingEvent(makeDesktopCodingID(), DesktopCodingEventKind::toolUse,
-                              agentName + u" exec in "_s + projectLabel,
-                              project ? std::optional<QString>(project->rootDisplay) : std::nullopt),
-           threadID);
-
+    const QString promptEventID = m_dispatcher.writeOpening(draft, threadID, project, projectName);
     publishSessionOfThread(*index);
     setPromptText(QString());
-    m_dispatcher.begin(threadID, prompt.id);
+    m_dispatcher.begin(threadID, promptEventID);
     QCoro::Task<void> dispatching = m_dispatcher.dispatch(draft, threadID, projectName);
     co_await dispatching;
 }

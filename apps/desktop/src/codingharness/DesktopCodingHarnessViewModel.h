@@ -21,6 +21,7 @@
 #include "DesktopCodingEventTranslator.h"
 #include "DesktopCodingHarnessModels.h"
 #include "DesktopCodingListModels.h"
+#include "DesktopCodingProjectSelection.h"
 #include "DesktopCodingSessionSync.h"
 #include "DesktopCodingThreadStore.h"
 #include "DesktopCodingTurnDispatcher.h"
@@ -39,6 +40,7 @@
 #include <QVariant>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -120,9 +122,9 @@ public:
     static DesktopCodingModelCatalog fallbackModelCatalog();
 
     // ---- Published state
-    const QList<DesktopCodingProject> &projects() const override { return m_projects; }
+    const QList<DesktopCodingProject> &projects() const override { return m_selection.projects(); }
     const DesktopCodingModelCatalog &modelCatalog() const { return m_composer.modelCatalog(); }
-    const std::optional<QString> &selectedProjectID() const { return m_selectedProjectID; }
+    const std::optional<QString> &selectedProjectID() const { return m_selection.selectedProjectID(); }
     DesktopCodingAgent selectedAgent() const { return m_composer.agent(); }
     const std::optional<QString> &selectedModelID() const { return m_composer.modelID(); }
     RepoAccessMode selectedAccess() const { return m_composer.access(); }
@@ -133,7 +135,9 @@ public:
     // The published session: the selected thread's session as last published, or a fresh one without thread.
     const DesktopCodingSession &session() const;
     const QList<DesktopCodingThread> &threads() const { return m_store.threads(); }
-    const QHash<QString, QString> &selectedThreadIDByProject() const { return m_selectedThreadIDByProject; }
+    const QHash<QString, QString> &selectedThreadIDByProject() const {
+        return m_selection.selectedThreadIDByProject();
+    }
     const QList<DesktopCodingPendingApproval> &pendingApprovals() const { return m_approvals.approvals(); }
     const std::optional<QString> &bridgeRefreshError() const { return m_bridgeRefreshError; }
     bool isSending() const override { return m_dispatcher.isSending(); }
@@ -244,11 +248,11 @@ public:
     Q_INVOKABLE QVariantMap pendingApprovalForEventID(const QString &eventID) const;
     Q_INVOKABLE QVariantList modelOptionsFor(const QString &agent) const;
 
-    QObject *threadModel() const;
-    QObject *projectThreadModel() const;
-    QObject *chatEventModel() const;
-    QObject *activityEventModel() const;
-    QObject *pendingApprovalModel() const;
+    QObject *threadModel() const { return m_threadModel; }
+    QObject *projectThreadModel() const { return m_projectThreadModel; }
+    QObject *chatEventModel() const { return m_chatEventModel; }
+    QObject *activityEventModel() const { return m_activityEventModel; }
+    QObject *pendingApprovalModel() const { return m_pendingApprovalModel; }
 
     // For the list models: the thread the event models show and its fold, the thread fold.
     std::optional<qsizetype> visibleThreadIndex() const { return m_visibleThreadIndex; }
@@ -323,9 +327,12 @@ private:
     void threadEventsChanged(qsizetype index, bool newEvent);
 
     // QML adapters
+    // refreshBridgeHealth(), then `next` while the view model is still there.
+    QCoro::Task<void>
+    refreshBridgeHealthThen(std::function<QCoro::Task<void>(DesktopCodingHarnessViewModel &)> next);
     QVariantList projectsForView() const;
     QVariantMap modelCatalogForView() const;
-    QString selectedProjectIDText() const { return m_selectedProjectID.value_or(QString()); }
+    QString selectedProjectIDText() const { return selectedProjectID().value_or(QString()); }
     QString selectedAgentRaw() const { return rawValue(selectedAgent()); }
     void setSelectedAgentRaw(const QString &agent) { selectAgentByID(agent); }
     QString selectedModelIDText() const { return selectedModelID().value_or(QString()); }
@@ -357,14 +364,12 @@ private:
     DesktopCodingTurnDispatcher m_dispatcher;
 
     // Published state of the facade itself
-    QList<DesktopCodingProject> m_projects;
+    DesktopCodingProjectSelection m_selection;
     QList<DesktopCodingProject> m_initialProjects; // what forgetBridge() starts over with
-    std::optional<QString> m_selectedProjectID;
     // `session` is either the session of a thread (by index; threads only go all at once, in forgetBridge) or
     // a detached one.
     std::optional<qsizetype> m_sessionThreadIndex;
     DesktopCodingSession m_detachedSession;
-    QHash<QString, QString> m_selectedThreadIDByProject;
     std::optional<QString> m_bridgeRefreshError;
     std::optional<qsizetype> m_visibleThreadIndex; // the thread the event models show
     int m_announcedTurnCount = 0;                  // of the visible thread, as derivedValuesChanged told

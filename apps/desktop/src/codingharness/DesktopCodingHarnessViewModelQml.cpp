@@ -12,10 +12,24 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+// The raw values of a list of enumeration cases, in order.
+template <typename List>
+QStringList rawValues(const List &cases) {
+    QStringList raw;
+    raw.reserve(qsizetype(cases.size()));
+    for (const auto value : cases)
+        raw.append(rawValue(value));
+    return raw;
+}
+
+// Calls `apply` with the case a raw value names; an unknown value does nothing.
+template <typename Enum, typename Apply>
+void withCase(const QString &raw, Apply apply) {
+    if (const std::optional<Enum> parsed = fromRaw<Enum>(raw))
+        apply(*parsed);
+}
+
 QVariantMap projectForView(const DesktopCodingProject &project) {
-    QStringList modes;
-    for (RepoAccessMode mode : project.supportedAccessModes)
-        modes.append(rawValue(mode));
     return {{u"id"_s, project.id},
             {u"name"_s, project.name},
             {u"rootDisplay"_s, project.rootDisplay},
@@ -23,20 +37,17 @@ QVariantMap projectForView(const DesktopCodingProject &project) {
             {u"hasUncommittedChanges"_s, project.hasUncommittedChanges},
             {u"statusLine"_s, project.statusLine()},
             {u"maxAccess"_s, rawValue(project.maxAccess)},
-            {u"supportedAccessModes"_s, modes},
+            {u"supportedAccessModes"_s, rawValues(project.supportedAccessModes)},
             {u"allowWeb"_s, project.allowWeb}};
 }
 
 QVariantMap modelOptionForView(const DesktopCodingModelOption &option) {
-    QStringList levels;
-    for (DesktopCodingThinkingLevel level : option.thinkingLevels)
-        levels.append(rawValue(level));
     return {{u"id"_s, option.id},
             {u"displayName"_s, option.displayName},
             {u"agent"_s, rawValue(option.agent)},
             {u"supportsVision"_s, option.supportsVision},
             {u"speedLabel"_s, option.speedLabel},
-            {u"thinkingLevels"_s, levels}};
+            {u"thinkingLevels"_s, rawValues(option.thinkingLevels)}};
 }
 
 } // namespace
@@ -44,16 +55,24 @@ QVariantMap modelOptionForView(const DesktopCodingModelOption &option) {
 // ---------------------------------------------------------------------------------------------
 // For the screen
 
-void DesktopCodingHarnessViewModel::retryBridgeConnection() {
+QCoro::Task<void> DesktopCodingHarnessViewModel::refreshBridgeHealthThen(
+    std::function<QCoro::Task<void>(DesktopCodingHarnessViewModel &)> next) {
     QPointer<DesktopCodingHarnessViewModel> self(this);
-    startDetached([](QPointer<DesktopCodingHarnessViewModel> owner) -> QCoro::Task<void> {
-        if (!owner)
-            co_return;
-        co_await owner->refreshBridgeHealth();
-        if (!owner)
-            co_return;
-        co_await owner->refreshBridgeSessions();
-    }(self));
+    QCoro::Task<void> refreshing = refreshBridgeHealth();
+    co_await refreshing;
+    if (!self)
+        co_return;
+    QCoro::Task<void> following = next(*self);
+    co_await following;
+}
+
+void DesktopCodingHarnessViewModel::retryBridgeConnection() {
+    startDetached(refreshBridgeHealthThen(&DesktopCodingHarnessViewModel::refreshBridgeSessions));
+}
+
+void DesktopCodingHarnessViewModel::startBridgeSessionDiscovery() {
+    startDetached(refreshBridgeHealthThen(
+        [](DesktopCodingHarnessViewModel &owner) { return owner.runBridgeSessionDiscoveryLoop(); }));
 }
 
 void DesktopCodingHarnessViewModel::requestRefreshBridgeHealth() {
@@ -62,18 +81,6 @@ void DesktopCodingHarnessViewModel::requestRefreshBridgeHealth() {
 
 void DesktopCodingHarnessViewModel::requestRefreshBridgeSessions() {
     startDetached(refreshBridgeSessions());
-}
-
-void DesktopCodingHarnessViewModel::startBridgeSessionDiscovery() {
-    QPointer<DesktopCodingHarnessViewModel> self(this);
-    startDetached([](QPointer<DesktopCodingHarnessViewModel> owner) -> QCoro::Task<void> {
-        if (!owner)
-            co_return;
-        co_await owner->refreshBridgeHealth();
-        if (!owner)
-            co_return;
-        co_await owner->runBridgeSessionDiscoveryLoop();
-    }(self));
 }
 
 void DesktopCodingHarnessViewModel::requestSubscribeToSelectedBridgeSession() {
@@ -90,28 +97,27 @@ void DesktopCodingHarnessViewModel::requestCancelActiveRepoMessage() {
 
 void DesktopCodingHarnessViewModel::requestRespondToApproval(const QString &approvalID,
                                                              const QString &decision) {
-    if (const std::optional<RepoApprovalDecision> parsed = fromRaw<RepoApprovalDecision>(decision))
-        startDetached(respondToApproval(approvalID, *parsed));
+    withCase<RepoApprovalDecision>(
+        decision, [&](RepoApprovalDecision parsed) { startDetached(respondToApproval(approvalID, parsed)); });
 }
 
 void DesktopCodingHarnessViewModel::selectAgentByID(const QString &agent) {
-    if (const std::optional<DesktopCodingAgent> parsed = fromRaw<DesktopCodingAgent>(agent))
-        selectAgent(*parsed);
+    withCase<DesktopCodingAgent>(agent, [this](DesktopCodingAgent parsed) { selectAgent(parsed); });
 }
 
 void DesktopCodingHarnessViewModel::selectThinkingByID(const QString &level) {
-    if (const std::optional<DesktopCodingThinkingLevel> parsed = fromRaw<DesktopCodingThinkingLevel>(level))
-        selectThinking(*parsed);
+    withCase<DesktopCodingThinkingLevel>(
+        level, [this](DesktopCodingThinkingLevel parsed) { selectThinking(parsed); });
 }
 
 void DesktopCodingHarnessViewModel::selectRuntimeModeByID(const QString &mode) {
-    if (const std::optional<DesktopCodingRuntimeMode> parsed = fromRaw<DesktopCodingRuntimeMode>(mode))
-        selectRuntimeMode(*parsed);
+    withCase<DesktopCodingRuntimeMode>(
+        mode, [this](DesktopCodingRuntimeMode parsed) { selectRuntimeMode(parsed); });
 }
 
 void DesktopCodingHarnessViewModel::applyRuntimeModeByID(const QString &mode) {
-    if (const std::optional<DesktopCodingRuntimeMode> parsed = fromRaw<DesktopCodingRuntimeMode>(mode))
-        applyRuntimeMode(*parsed);
+    withCase<DesktopCodingRuntimeMode>(mode,
+                                       [this](DesktopCodingRuntimeMode parsed) { applyRuntimeMode(parsed); });
 }
 
 QVariantMap DesktopCodingHarnessViewModel::pendingApprovalForEventID(const QString &eventID) const {
@@ -131,15 +137,16 @@ QVariantMap DesktopCodingHarnessViewModel::pendingApprovalForEventID(const QStri
 
 QVariantList DesktopCodingHarnessViewModel::modelOptionsFor(const QString &agent) const {
     QVariantList list;
-    if (const std::optional<DesktopCodingAgent> parsed = fromRaw<DesktopCodingAgent>(agent))
-        for (const DesktopCodingModelOption &option : modelOptions(*parsed, modelCatalog()))
+    withCase<DesktopCodingAgent>(agent, [&](DesktopCodingAgent parsed) {
+        for (const DesktopCodingModelOption &option : modelOptions(parsed, modelCatalog()))
             list.append(modelOptionForView(option));
+    });
     return list;
 }
 
 QVariantList DesktopCodingHarnessViewModel::projectsForView() const {
     QVariantList list;
-    for (const DesktopCodingProject &project : m_projects)
+    for (const DesktopCodingProject &project : projects())
         list.append(projectForView(project));
     return list;
 }
@@ -157,8 +164,8 @@ QVariantMap DesktopCodingHarnessViewModel::modelCatalogForView() const {
 
 QVariantMap DesktopCodingHarnessViewModel::selectedThreadIDByProjectForView() const {
     QVariantMap map;
-    for (auto it = m_selectedThreadIDByProject.constBegin(); it != m_selectedThreadIDByProject.constEnd();
-         ++it)
+    const QHash<QString, QString> &selected = selectedThreadIDByProject();
+    for (auto it = selected.constBegin(); it != selected.constEnd(); ++it)
         map.insert(it.key(), it.value());
     return map;
 }
@@ -187,17 +194,11 @@ QVariantMap DesktopCodingHarnessViewModel::selectedModelForView() const {
 }
 
 QStringList DesktopCodingHarnessViewModel::thinkingOptionsForView() const {
-    QStringList list;
-    for (DesktopCodingThinkingLevel level : thinkingOptions())
-        list.append(rawValue(level));
-    return list;
+    return rawValues(thinkingOptions());
 }
 
 QStringList DesktopCodingHarnessViewModel::runtimeModeOptionsForView() const {
-    QStringList list;
-    for (DesktopCodingRuntimeMode mode : runtimeModeOptions())
-        list.append(rawValue(mode));
-    return list;
+    return rawValues(runtimeModeOptions());
 }
 
 QVariantMap DesktopCodingHarnessViewModel::currentRequestDraftForView() const {

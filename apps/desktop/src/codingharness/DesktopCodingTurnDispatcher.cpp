@@ -41,6 +41,26 @@ bool DesktopCodingTurnDispatcher::canCancel() const {
     return index && m_store.at(*index).bridgeSessionID.has_value();
 }
 
+QString DesktopCodingTurnDispatcher::writeOpening(const DesktopCodingRequestDraft &draft,
+                                                  const QString &threadID,
+                                                  const std::optional<DesktopCodingProject> &project,
+                                                  const QString &projectName) {
+    const QString projectLabel = draft.projectID.value_or(projectName);
+    const QString agentName = displayName(draft.agent);
+    const DesktopCodingEvent prompt(makeDesktopCodingID(), DesktopCodingEventKind::userMessage, draft.prompt);
+    append(threadID, prompt);
+    append(threadID,
+           DesktopCodingEvent(makeDesktopCodingID(), DesktopCodingEventKind::status,
+                              u"Ready to dispatch "_s + projectName + u" through "_s + agentName,
+                              u"Access "_s + displayName(draft.access) + u" · permission "_s +
+                                  displayName(draft.permission) + u" · "_s + displayName(draft.thinking)));
+    append(threadID,
+           DesktopCodingEvent(makeDesktopCodingID(), DesktopCodingEventKind::toolUse,
+                              agentName + u" exec in "_s + projectLabel,
+                              project ? std::optional<QString>(project->rootDisplay) : std::nullopt));
+    return prompt.id;
+}
+
 void DesktopCodingTurnDispatcher::begin(const QString &threadID, const QString &userEventID) {
     m_inFlightPromptEventID = userEventID;
     m_inFlightThreadID = threadID;

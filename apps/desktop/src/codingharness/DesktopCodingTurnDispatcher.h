@@ -35,6 +35,10 @@ public:
     // Sending, and the in-flight thread exists and is bound to a bridge session.
     bool canCancel() const;
 
+    // Writes the rows that open a turn in the thread: the prompt, "Ready to dispatch …" and "… exec in …".
+    // Returns the id of the prompt's row.
+    QString writeOpening(const DesktopCodingRequestDraft &draft, const QString &threadID,
+                         const std::optional<DesktopCodingProject> &project, const QString &projectName);
     // Marks the thread's turn as being sent. `userEventID` is the thread's row of the prompt.
     void begin(const QString &threadID, const QString &userEventID);
     // Opens or resumes the session and sends the message; a failure becomes "Zad Ezarur dispatch failed".
