@@ -10,6 +10,7 @@
 #include "DesktopNotificationCenter.h"
 #include "DesktopNotifier.h"
 #include "DesktopShellHost.h"
+#include "DesktopTask.h"
 #include "DesktopThreadSearchModel.h"
 
 #include "rirudez/bridgekit/BridgeClient.h"
@@ -17,6 +18,7 @@
 #include <QAbstractItemModel>
 #include <QCoroTask>
 #include <QDBusConnection>
+#include <QLoggingCategory>
 
 #include <utility>
 
@@ -25,6 +27,9 @@ using namespace Qt::StringLiterals;
 namespace rirudez {
 
 namespace {
+
+// Which bridge the desktop talks to, and why a paired one cannot be used. The token never appears.
+Q_LOGGING_CATEGORY(lcDesktopApp, "rirudez.desktop.app")
 
 // The screen's start-up task: the health refresh once, then the session list every poll interval until the
 // view model stops the loop or goes away. It holds the view model weakly.
@@ -57,14 +62,21 @@ RootView::RootView(QObject *parent)
         std::make_shared<LocalDesktopCodingBridgeHealthSource>(stateDirectory, u"127.0.0.1"_s, 8800));
     auto client = std::make_shared<DesktopChosenBridgeClient>(
         std::make_shared<DesktopCodingBridgeClientAdapter>(std::make_shared<BridgeClient>()), source);
-    m_factory = [source, client, stateDirectory] {
-        return std::make_unique<DesktopCodingHarnessViewModel>(
-            DesktopCodingHarnessViewModel::sampleProjects(),
-            DesktopCodingHarnessViewModel::fallbackModelCatalog(), source, source,
-            std::make_shared<LocalDesktopCodingBridgeSessionRecencySource>(stateDirectory), client,
-            DesktopCodingHarnessViewModel::defaultSessionListTimeoutNanoseconds);
-    };
+    m_factory = chosenBridgeViewModel(stateDirectory, source, client);
     followChosenBridge(std::move(source), std::move(client));
+}
+
+RootView::ViewModelFactory
+RootView::chosenBridgeViewModel(QString stateDirectory, std::shared_ptr<DesktopChosenBridgeSource> source,
+                                std::shared_ptr<DesktopChosenBridgeClient> client) {
+    return
+        [stateDirectory = std::move(stateDirectory), source = std::move(source), client = std::move(client)] {
+            return std::make_unique<DesktopCodingHarnessViewModel>(
+                DesktopCodingHarnessViewModel::sampleProjects(),
+                DesktopCodingHarnessViewModel::fallbackModelCatalog(), source, source,
+                std::make_shared<LocalDesktopCodingBridgeSessionRecencySource>(stateDirectory), client,
+                DesktopCodingHarnessViewModel::defaultSessionListTimeoutNanoseconds);
+        };
 }
 
 void RootView::followChosenBridge(std::shared_ptr<DesktopChosenBridgeSource> source,
@@ -102,21 +114,22 @@ void RootView::applyBridgeChoice() {
     m_chosenSource->useUnavailable(u"Reading the paired bridge’s token…"_s);
     m_chosenClient->choiceChanged();
     [](QPointer<RootView> self, quint64 choice, auto done) -> QCoro::Task<> {
-        std::optional<Pairing> pairing;
-        QString failure = u"The paired bridge could not be used."_s;
-        try {
-            QCoro::Task<std::optional<Pairing>> reading = self->m_bridges->selectedPairing();
-            pairing = co_await reading;
-        } catch (const DesktopBridgePairingError &e) {
-            failure = e.localizedDescription();
-        } catch (...) {
-        }
-        if (!self || self->m_choiceSequence != choice)
+        QCoro::Task<std::optional<DesktopTaskOutcome<std::optional<Pairing>>>> reading =
+            guardedTask(self.data(), self->m_bridges->selectedPairing());
+        const std::optional<DesktopTaskOutcome<std::optional<Pairing>>> read = co_await reading;
+        if (!read || self->m_choiceSequence != choice)
             co_return;
-        if (pairing)
-            self->m_chosenSource->usePaired(std::move(*pairing));
-        else
+        if (read->value && *read->value) {
+            qCInfo(lcDesktopApp).noquote()
+                << "using the paired bridge at" << (*read->value)->host << "port" << (*read->value)->port;
+            self->m_chosenSource->usePaired(**read->value);
+        } else {
+            const QString failure = visitFailure<DesktopBridgePairingError>(
+                read->failure, [](const DesktopBridgePairingError &e) { return e.localizedDescription(); },
+                [] { return u"The paired bridge could not be used."_s; });
+            qCWarning(lcDesktopApp).noquote() << failure;
             self->m_chosenSource->useUnavailable(failure);
+        }
         done(self, choice);
     }(this, sequence, finish);
 }

@@ -82,6 +82,11 @@ public:
     // recency source on the bridge's default state directory for 127.0.0.1:8800, one bridge client on the
     // shared URL session, an 8-second session-list timeout.
     static std::unique_ptr<DesktopCodingHarnessViewModel> makeDefaultViewModel();
+    // The view model the application builds over the chosen bridge: health, pairing and frames through
+    // `source` and `client`, session recency from the local bridge's `stateDirectory`.
+    static ViewModelFactory chosenBridgeViewModel(QString stateDirectory,
+                                                  std::shared_ptr<DesktopChosenBridgeSource> source,
+                                                  std::shared_ptr<DesktopChosenBridgeClient> client);
 
 private:
     QObject *codingViewModelObject();

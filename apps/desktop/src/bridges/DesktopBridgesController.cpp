@@ -1,6 +1,7 @@
 #include "DesktopBridgesController.h"
 
 #include "DesktopBridgePairing.h"
+#include "DesktopTask.h"
 
 #include "rirudez/bridgekit/scanner/QRCodeImage.h"
 
@@ -16,9 +17,17 @@ namespace rirudez {
 
 namespace {
 
-// Starts a task from a slot: the task catches everything itself; this only keeps it running.
-void detach(QCoro::Task<bool> task) {
-    [](QCoro::Task<bool> running) -> QCoro::Task<> { co_await std::move(running); }(std::move(task));
+// The sentence for a pairing that failed.
+QString pairingFailureText(const std::exception_ptr &failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const DesktopBridgePairingError &e) {
+        return e.localizedDescription();
+    } catch (const DesktopPairedBridgeStoreError &e) {
+        return e.localizedDescription();
+    } catch (...) {
+        return u"The bridge could not be paired."_s;
+    }
 }
 
 } // namespace
@@ -210,27 +219,26 @@ DesktopBridgesController::pair(QString progress,
     const std::weak_ptr<bool> alive = m_alive;
     setBusy(true);
     setMessages({}, std::move(progress));
-    std::optional<QString> failure;
-    bool kept = false;
-    try {
-        QCoro::Task<DesktopBridgeCandidate> redeeming = redeem();
-        auto candidate = co_await redeeming;
-        if (alive.expired())
-            co_return false;
-        kept = co_await keep(std::move(candidate));
-    } catch (const DesktopBridgePairingError &e) {
-        failure = e.localizedDescription();
-    } catch (const DesktopPairedBridgeStoreError &e) {
-        failure = e.localizedDescription();
-    } catch (...) {
-        failure = u"The bridge could not be paired."_s;
-    }
+    QCoro::Task<std::optional<DesktopTaskOutcome<bool>>> pairing =
+        guardedTask(alive, redeemAndKeep(std::move(redeem)));
+    const std::optional<DesktopTaskOutcome<bool>> paired = co_await pairing;
+    if (!paired)
+        co_return false;
+    if (paired->failure)
+        setMessages(pairingFailureText(paired->failure), {});
+    setBusy(false);
+    co_return paired->value.value_or(false);
+}
+
+QCoro::Task<bool>
+DesktopBridgesController::redeemAndKeep(std::function<QCoro::Task<DesktopBridgeCandidate>()> redeem) {
+    const std::weak_ptr<bool> alive = m_alive;
+    QCoro::Task<DesktopBridgeCandidate> redeeming = redeem();
+    auto candidate = co_await redeeming;
     if (alive.expired())
         co_return false;
-    if (failure)
-        setMessages(*failure, {});
-    setBusy(false);
-    co_return kept;
+    QCoro::Task<bool> keeping = keep(std::move(candidate));
+    co_return co_await keeping;
 }
 
 QCoro::Task<bool> DesktopBridgesController::pairWithLink(QString text) {
@@ -281,11 +289,11 @@ QCoro::Task<bool> DesktopBridgesController::pairWithDiscovered(QString bridgeID,
 }
 
 void DesktopBridgesController::requestPairWithLink(const QString &text) {
-    detach(pairWithLink(text));
+    startDetached(pairWithLink(text));
 }
 
 void DesktopBridgesController::requestPairWithImage(const QString &pathOrUrl) {
-    detach(pairWithImage(pathOrUrl));
+    startDetached(pairWithImage(pathOrUrl));
 }
 
 void DesktopBridgesController::requestPairWithCode(const QString &address, const QString &code) {
@@ -306,11 +314,11 @@ void DesktopBridgesController::requestPairWithCode(const QString &address, const
         setMessages(u"Type the bridge’s address (for example 192.168.1.20:8800)."_s, {});
         return;
     }
-    detach(pairWithCode(host, port, code));
+    startDetached(pairWithCode(host, port, code));
 }
 
 void DesktopBridgesController::requestPairWithDiscovered(const QString &bridgeID, const QString &code) {
-    detach(pairWithDiscovered(bridgeID, code));
+    startDetached(pairWithDiscovered(bridgeID, code));
 }
 
 void DesktopBridgesController::choose(const QString &bridgeID) {

@@ -5,6 +5,7 @@
 #include "DesktopCodingBridgeHealthSource.h"
 #include "DesktopCodingListModels.h"
 #include "DesktopCodingTaskFailure.h"
+#include "DesktopTask.h"
 
 #include <QPointer>
 #include <QVariantMap>
@@ -176,6 +177,10 @@ void DesktopCodingHarnessViewModel::setSelectedThreadIDForProject(const QString 
 void DesktopCodingHarnessViewModel::setBridgeRefreshError(const std::optional<QString> &error) {
     if (m_bridgeRefreshError == error)
         return;
+    if (error)
+        qCInfo(lcDesktopCoding).noquote() << "the bridge cannot be refreshed:" << *error;
+    else
+        qCInfo(lcDesktopCoding) << "the bridge answers again";
     m_bridgeRefreshError = error;
     Q_EMIT bridgeRefreshErrorChanged();
 }
@@ -282,20 +287,19 @@ const DesktopCodingConversationFold &DesktopCodingHarnessViewModel::visibleFold(
 // Health
 
 QCoro::Task<void> DesktopCodingHarnessViewModel::refreshBridgeHealth() {
-    QPointer<DesktopCodingHarnessViewModel> self(this);
+    // The source lives as long as this task, even when the view model goes away meanwhile.
     const std::shared_ptr<DesktopCodingBridgeHealthSource> source = m_bridgeHealthSource;
-    std::exception_ptr failure;
-    try {
-        const BridgeHealth health = co_await source->loadHealth();
-        if (!self)
-            co_return;
-        applyBridgeHealth(health);
-        setBridgeRefreshError(std::nullopt);
-    } catch (...) {
-        failure = std::current_exception();
+    QCoro::Task<std::optional<DesktopTaskOutcome<BridgeHealth>>> loading =
+        guardedTask(this, source->loadHealth());
+    const std::optional<DesktopTaskOutcome<BridgeHealth>> health = co_await loading;
+    if (!health)
+        co_return;
+    if (health->failure) {
+        setBridgeRefreshError(DesktopCodingTaskFailure::describe(health->failure).localized);
+        co_return;
     }
-    if (failure && self)
-        setBridgeRefreshError(DesktopCodingTaskFailure::describe(failure).localized);
+    applyBridgeHealth(*health->value);
+    setBridgeRefreshError(std::nullopt);
 }
 
 void DesktopCodingHarnessViewModel::applyBridgeHealth(const BridgeHealth &health) {
@@ -549,7 +553,10 @@ void DesktopCodingHarnessViewModel::handleBridgeMessage(const BridgeMessage &mes
         }
         // Turn-mode status, event and result, projects, project_registered, error and pong are not ours.
     } catch (...) {
-        setBridgeRefreshError(DesktopCodingTaskFailure::describe(std::current_exception()).localized);
+        const DesktopCodingTaskFailure failure = DesktopCodingTaskFailure::describe(std::current_exception());
+        qCWarning(lcDesktopCoding).noquote()
+            << "a frame from the bridge could not be applied:" << failure.diagnostic;
+        setBridgeRefreshError(failure.localized);
     }
 }
 

@@ -2,7 +2,7 @@
 // published values in the forms QML reads (texts, maps and lists).
 #include "DesktopCodingHarnessViewModel.h"
 
-#include "DesktopCodingTaskFailure.h"
+#include "DesktopTask.h"
 
 #include <QPointer>
 #include <QVariantMap>

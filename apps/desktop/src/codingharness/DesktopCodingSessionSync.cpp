@@ -4,6 +4,7 @@
 #include "DesktopCodingBridgeHealthSource.h"
 #include "DesktopCodingTaskFailure.h"
 #include "DesktopCodingThreadStore.h"
+#include "DesktopTask.h"
 
 #include <QPointer>
 #include <QUuid>
@@ -119,49 +120,50 @@ QCoro::Task<void> DesktopCodingSessionSync::refreshOnce() {
         co_return;
     }
 
-    QPointer<DesktopCodingSessionSync> self(this);
-    std::exception_ptr failure;
-    try {
-        co_await ensureConnected();
-        if (!self)
-            co_return;
-
-        const QString requestID = QUuid::createUuid().toString(QUuid::WithoutBraces).toLower();
-        auto request = std::make_shared<BridgeSessionListRequest>(requestID);
-        m_pendingSessionList = request;
-        request->scheduleTimeout(m_sessionListTimeoutNanoseconds, [self, requestID] {
-            if (self)
-                self->finishPendingSessionList(requestID, BridgeSessionListResult(std::make_exception_ptr(
-                                                              DesktopCodingBridgeSessionListTimeoutError())));
-        });
-        // The list is sent by a task of its own; its reply comes back through the frame handler.
-        ClientMessage frame{ClientMessage::ListRepoSessions{requestID, std::nullopt}};
-        [](QPointer<DesktopCodingSessionSync> owner, std::shared_ptr<DesktopCodingBridgeClient> client,
-           ClientMessage message, QString id) -> QCoro::Task<void> {
-            QCoro::Task<DesktopCodingCaught> sending = failureOf(client->send(std::move(message)));
-            const std::exception_ptr sendFailure = (co_await sending).failure;
-            if (sendFailure && owner)
-                owner->finishPendingSessionList(id, BridgeSessionListResult(sendFailure));
-        }(self, m_client, std::move(frame), requestID);
-
-        const QList<RepoSessionSummary> sessions = co_await request->result();
-        if (!self)
-            co_return;
-        hydrate(sessions);
-        co_await subscribeToSelected();
-        if (!self)
-            co_return;
-        m_host.setBridgeRefreshError(std::nullopt);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!failure || !self)
+    QCoro::Task<std::optional<DesktopTaskOutcome<void>>> listing = guardedTask(this, listOnce());
+    const std::optional<DesktopTaskOutcome<void>> listed = co_await listing;
+    if (!listed || !listed->failure)
         co_return;
     m_registry.resetConnection();
-    if (isSessionListTimeout(failure) && m_host.visibleSessionShowsChat())
+    if (isSessionListTimeout(listed->failure) && m_host.visibleSessionShowsChat())
         m_host.setBridgeRefreshError(std::nullopt);
     else
-        m_host.setBridgeRefreshError(DesktopCodingTaskFailure::describe(failure).localized);
+        m_host.setBridgeRefreshError(DesktopCodingTaskFailure::describe(listed->failure).localized);
+}
+
+QCoro::Task<void> DesktopCodingSessionSync::listOnce() {
+    QPointer<DesktopCodingSessionSync> self(this);
+    co_await ensureConnected();
+    if (!self)
+        co_return;
+
+    const QString requestID = QUuid::createUuid().toString(QUuid::WithoutBraces).toLower();
+    auto request = std::make_shared<BridgeSessionListRequest>(requestID);
+    m_pendingSessionList = request;
+    request->scheduleTimeout(m_sessionListTimeoutNanoseconds, [self, requestID] {
+        if (self)
+            self->finishPendingSessionList(requestID, BridgeSessionListResult(std::make_exception_ptr(
+                                                          DesktopCodingBridgeSessionListTimeoutError())));
+    });
+    // The list is sent by a task of its own; its reply comes back through the frame handler.
+    ClientMessage frame{ClientMessage::ListRepoSessions{requestID, std::nullopt}};
+    [](QPointer<DesktopCodingSessionSync> owner, std::shared_ptr<DesktopCodingBridgeClient> client,
+       ClientMessage message, QString id) -> QCoro::Task<void> {
+        QCoro::Task<std::optional<DesktopTaskOutcome<void>>> sending =
+            guardedTask(owner.data(), client->send(std::move(message)));
+        const std::optional<DesktopTaskOutcome<void>> sent = co_await sending;
+        if (sent && sent->failure)
+            owner->finishPendingSessionList(id, BridgeSessionListResult(sent->failure));
+    }(self, m_client, std::move(frame), requestID);
+
+    const QList<RepoSessionSummary> sessions = co_await request->result();
+    if (!self)
+        co_return;
+    hydrate(sessions);
+    co_await subscribeToSelected();
+    if (!self)
+        co_return;
+    m_host.setBridgeRefreshError(std::nullopt);
 }
 
 QCoro::Task<void> DesktopCodingSessionSync::runLoop(std::uint64_t pollIntervalNanoseconds,
@@ -185,14 +187,14 @@ QCoro::Task<void> DesktopCodingSessionSync::followRunningTurn() {
     const std::optional<QString> sessionID = m_host.inFlightBridgeSessionID();
     if (!sessionID)
         co_return; // still opening its session: the dispatch reports how that ends
-    QPointer<DesktopCodingSessionSync> self(this);
-    QCoro::Task<DesktopCodingCaught> following = failureOf(subscribeIfNeeded(*sessionID));
-    const std::exception_ptr failure = (co_await following).failure;
-    if (!self)
+    QCoro::Task<std::optional<DesktopTaskOutcome<void>>> following =
+        guardedTask(this, subscribeIfNeeded(*sessionID));
+    const std::optional<DesktopTaskOutcome<void>> followed = co_await following;
+    if (!followed)
         co_return;
-    if (failure) {
+    if (followed->failure) {
         m_registry.resetConnection();
-        m_host.setBridgeRefreshError(DesktopCodingTaskFailure::describe(failure).localized);
+        m_host.setBridgeRefreshError(DesktopCodingTaskFailure::describe(followed->failure).localized);
     } else {
         m_host.setBridgeRefreshError(std::nullopt);
     }
@@ -203,12 +205,12 @@ QCoro::Task<void> DesktopCodingSessionSync::subscribeToSelected() {
     if (!index || !m_store.at(*index).bridgeSessionID)
         co_return;
     const QString sessionID = *m_store.at(*index).bridgeSessionID;
-    QPointer<DesktopCodingSessionSync> self(this);
-    QCoro::Task<DesktopCodingCaught> subscribing = failureOf(subscribeIfNeeded(sessionID));
-    const std::exception_ptr failure = (co_await subscribing).failure;
-    if (failure && self) {
+    QCoro::Task<std::optional<DesktopTaskOutcome<void>>> subscribing =
+        guardedTask(this, subscribeIfNeeded(sessionID));
+    const std::optional<DesktopTaskOutcome<void>> subscribed = co_await subscribing;
+    if (subscribed && subscribed->failure) {
         m_registry.resetConnection();
-        m_host.setBridgeRefreshError(DesktopCodingTaskFailure::describe(failure).localized);
+        m_host.setBridgeRefreshError(DesktopCodingTaskFailure::describe(subscribed->failure).localized);
     }
 }
 

@@ -112,6 +112,8 @@ public:
 
 private:
     QCoro::Task<void> refreshOnce();
+    // Asks for the session list and applies it; refreshOnce() reports its failure.
+    QCoro::Task<void> listOnce();
     void finishPendingSessionList(const QString &requestID, BridgeSessionListResult result);
 
     Host &m_host;

@@ -7,6 +7,8 @@
 namespace rirudez {
 using namespace Qt::StringLiterals;
 
+Q_LOGGING_CATEGORY(lcDesktopCoding, "rirudez.desktop.codingharness")
+
 DesktopCodingTaskFailure DesktopCodingTaskFailure::describe(const std::exception_ptr &failure) {
     try {
         std::rethrow_exception(failure);
@@ -20,16 +22,6 @@ DesktopCodingTaskFailure DesktopCodingTaskFailure::describe(const std::exception
     } catch (...) {
         return {u"unknownError"_s, u"An unknown error occurred."_s};
     }
-}
-
-QCoro::Task<DesktopCodingCaught> failureOf(QCoro::Task<void> task) {
-    DesktopCodingCaught caught;
-    try {
-        co_await task;
-    } catch (...) {
-        caught.failure = std::current_exception();
-    }
-    co_return caught;
 }
 
 } // namespace rirudez

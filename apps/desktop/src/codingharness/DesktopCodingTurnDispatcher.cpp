@@ -5,6 +5,7 @@
 #include "DesktopCodingSessionSync.h"
 #include "DesktopCodingTaskFailure.h"
 #include "DesktopCodingThreadStore.h"
+#include "DesktopTask.h"
 
 #include "rirudez/bridgekit/BridgeClientError.h"
 
@@ -96,68 +97,72 @@ void DesktopCodingTurnDispatcher::append(const QString &threadID, DesktopCodingE
 
 void DesktopCodingTurnDispatcher::appendFailure(const QString &threadID, const QString &title,
                                                 const std::exception_ptr &failure) {
-    append(threadID, DesktopCodingEvent(makeDesktopCodingID(), DesktopCodingEventKind::failed, title,
-                                        DesktopCodingTaskFailure::describe(failure).diagnostic));
+    const QString diagnostic = DesktopCodingTaskFailure::describe(failure).diagnostic;
+    qCWarning(lcDesktopCoding).noquote() << title << "in thread" << threadID << ":" << diagnostic;
+    append(threadID,
+           DesktopCodingEvent(makeDesktopCodingID(), DesktopCodingEventKind::failed, title, diagnostic));
 }
 
 QCoro::Task<void> DesktopCodingTurnDispatcher::dispatch(DesktopCodingRequestDraft draft, QString threadID,
+                                                        QString projectName) {
+    QCoro::Task<std::optional<DesktopTaskOutcome<void>>> sending =
+        guardedTask(this, sendTurn(std::move(draft), threadID, std::move(projectName)));
+    const std::optional<DesktopTaskOutcome<void>> sent = co_await sending;
+    if (!sent || !sent->failure)
+        co_return;
+    appendFailure(threadID, u"Zad Ezarur dispatch failed"_s, sent->failure);
+    finishIfNeeded(threadID);
+}
+
+QCoro::Task<void> DesktopCodingTurnDispatcher::sendTurn(DesktopCodingRequestDraft draft, QString threadID,
                                                         QString projectName) {
     QPointer<DesktopCodingTurnDispatcher> self(this);
     const std::shared_ptr<DesktopCodingBridgeClient> client = m_client;
     const QString projectLabel = draft.projectID.value_or(projectName);
     const QString promptEventID = m_inFlightPromptEventID;
-    std::exception_ptr failure;
-    try {
-        co_await m_sync.ensureConnected();
+    co_await m_sync.ensureConnected();
+    if (!self)
+        co_return;
+    const std::optional<qsizetype> index = m_store.indexOf(threadID);
+    if (!index)
+        co_return;
+    QString sessionID;
+    if (const std::optional<QString> bound = m_store.at(*index).bridgeSessionID) {
+        sessionID = *bound;
+        QCoro::Task<void> subscribing = m_sync.subscribeIfNeeded(sessionID);
+        co_await subscribing;
         if (!self)
             co_return;
-        const std::optional<qsizetype> index = m_store.indexOf(threadID);
-        if (!index)
+        append(threadID, DesktopCodingEvent(makeDesktopCodingID(), DesktopCodingEventKind::status,
+                                            u"Resuming Zad Ezarur repo session"_s, sessionID));
+    } else {
+        const QString requestID = newWireID();
+        const std::optional<ClientMessage> open = draft.openRepoSessionMessage(requestID);
+        if (!open)
+            throw BridgeClientError::handshakeFailed(u"missing project for repo session"_s);
+        m_sync.registry().recordOpenRequest(requestID, threadID);
+        append(threadID,
+               DesktopCodingEvent(makeDesktopCodingID(), DesktopCodingEventKind::command,
+                                  u"open_repo_session "_s + projectLabel, bridgeFramePreview(*open)));
+        QCoro::Task<RepoSessionSummary> opening = client->openRepoSession(*open);
+        const RepoSessionSummary summary = co_await opening;
+        if (!self)
             co_return;
-        QString sessionID;
-        if (const std::optional<QString> bound = m_store.at(*index).bridgeSessionID) {
-            sessionID = *bound;
-            QCoro::Task<void> subscribing = m_sync.subscribeIfNeeded(sessionID);
-            co_await subscribing;
-            if (!self)
-                co_return;
-            append(threadID, DesktopCodingEvent(makeDesktopCodingID(), DesktopCodingEventKind::status,
-                                                u"Resuming Zad Ezarur repo session"_s, sessionID));
-        } else {
-            const QString requestID = newWireID();
-            const std::optional<ClientMessage> open = draft.openRepoSessionMessage(requestID);
-            if (!open)
-                throw BridgeClientError::handshakeFailed(u"missing project for repo session"_s);
-            m_sync.registry().recordOpenRequest(requestID, threadID);
-            append(threadID,
-                   DesktopCodingEvent(makeDesktopCodingID(), DesktopCodingEventKind::command,
-                                      u"open_repo_session "_s + projectLabel, bridgeFramePreview(*open)));
-            QCoro::Task<RepoSessionSummary> opening = client->openRepoSession(*open);
-            const RepoSessionSummary summary = co_await opening;
-            if (!self)
-                co_return;
-            m_sync.bind(summary.sessionID, threadID);
-            QCoro::Task<void> subscribing = m_sync.subscribeIfNeeded(summary.sessionID);
-            co_await subscribing;
-            if (!self)
-                co_return;
-            sessionID = summary.sessionID;
-        }
-        const QString messageID = newWireID();
-        const ClientMessage message = draft.repoMessage(sessionID, messageID);
-        append(threadID, DesktopCodingEvent(makeDesktopCodingID(), DesktopCodingEventKind::command,
-                                            u"repo_message "_s + projectLabel, bridgeFramePreview(message)));
-        if (!promptEventID.isEmpty())
-            m_sentPrompts.insert(messageID, SentPrompt{threadID, promptEventID});
-        QCoro::Task<void> sending = client->send(message);
-        co_await sending;
-    } catch (...) {
-        failure = std::current_exception();
+        m_sync.bind(summary.sessionID, threadID);
+        QCoro::Task<void> subscribing = m_sync.subscribeIfNeeded(summary.sessionID);
+        co_await subscribing;
+        if (!self)
+            co_return;
+        sessionID = summary.sessionID;
     }
-    if (!failure || !self)
-        co_return;
-    appendFailure(threadID, u"Zad Ezarur dispatch failed"_s, failure);
-    finishIfNeeded(threadID);
+    const QString messageID = newWireID();
+    const ClientMessage message = draft.repoMessage(sessionID, messageID);
+    append(threadID, DesktopCodingEvent(makeDesktopCodingID(), DesktopCodingEventKind::command,
+                                        u"repo_message "_s + projectLabel, bridgeFramePreview(message)));
+    if (!promptEventID.isEmpty())
+        m_sentPrompts.insert(messageID, SentPrompt{threadID, promptEventID});
+    QCoro::Task<void> sending = client->send(message);
+    co_await sending;
 }
 
 QCoro::Task<void> DesktopCodingTurnDispatcher::cancel() {
@@ -175,39 +180,39 @@ QCoro::Task<void> DesktopCodingTurnDispatcher::cancel() {
     const QString sessionID = *m_store.at(*index).bridgeSessionID;
     append(threadID, DesktopCodingEvent(makeDesktopCodingID(), DesktopCodingEventKind::status,
                                         u"Stopping Zad Ezarur repo turn"_s, sessionID));
+    const ClientMessage frame{ClientMessage::CancelRepoMessage{sessionID}};
+    QCoro::Task<std::optional<DesktopTaskOutcome<void>>> stopping =
+        guardedTask(this, sendWhenConnected(frame));
+    const std::optional<DesktopTaskOutcome<void>> stopped = co_await stopping;
+    if (!stopped || !stopped->failure)
+        co_return;
+    appendFailure(threadID, u"Zad Ezarur stop failed"_s, stopped->failure);
+    finishIfNeeded(threadID);
+}
+
+QCoro::Task<void> DesktopCodingTurnDispatcher::sendWhenConnected(ClientMessage frame) {
     QPointer<DesktopCodingTurnDispatcher> self(this);
     const std::shared_ptr<DesktopCodingBridgeClient> client = m_client;
-    std::exception_ptr failure;
-    try {
-        co_await m_sync.ensureConnected();
-        if (!self)
-            co_return;
-        const ClientMessage frame{ClientMessage::CancelRepoMessage{sessionID}};
-        QCoro::Task<void> sending = client->send(frame);
-        co_await sending;
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!failure || !self)
+    co_await m_sync.ensureConnected();
+    if (!self)
         co_return;
-    appendFailure(threadID, u"Zad Ezarur stop failed"_s, failure);
-    finishIfNeeded(threadID);
+    QCoro::Task<void> sending = client->send(frame);
+    co_await sending;
 }
 
 QCoro::Task<void> DesktopCodingTurnDispatcher::respond(QString approvalID, RepoApprovalDecision decision) {
     const std::optional<DesktopCodingPendingApproval> approval = m_approvals.find(approvalID);
     if (!approval)
         co_return;
-    QPointer<DesktopCodingTurnDispatcher> self(this);
     const std::shared_ptr<DesktopCodingBridgeClient> client = m_client;
     const ClientMessage response{
         ClientMessage::RepoApprovalResponse{approval->sessionID, approval->approvalID, decision}};
-    QCoro::Task<DesktopCodingCaught> sending = failureOf(client->send(response));
-    const std::exception_ptr failure = (co_await sending).failure;
-    if (!self)
+    QCoro::Task<std::optional<DesktopTaskOutcome<void>>> sending = guardedTask(this, client->send(response));
+    const std::optional<DesktopTaskOutcome<void>> sent = co_await sending;
+    if (!sent)
         co_return;
-    if (failure) {
-        appendFailure(approval->threadID, u"Approval response failed"_s, failure);
+    if (sent->failure) {
+        appendFailure(approval->threadID, u"Approval response failed"_s, sent->failure);
         co_return;
     }
     m_approvals.remove(approval->sessionID, approval->approvalID);

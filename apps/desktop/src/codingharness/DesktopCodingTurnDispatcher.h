@@ -59,6 +59,9 @@ Q_SIGNALS:
     void isSendingChanged();
 
 private:
+    // The work of dispatch() and of cancel(); they write the failure line.
+    QCoro::Task<void> sendTurn(DesktopCodingRequestDraft draft, QString threadID, QString projectName);
+    QCoro::Task<void> sendWhenConnected(ClientMessage frame);
     void append(const QString &threadID, DesktopCodingEvent event);
     void appendFailure(const QString &threadID, const QString &title, const std::exception_ptr &failure);
 

@@ -63,14 +63,8 @@ protected:
             std::make_shared<LocalDesktopCodingBridgeHealthSource>(state, u"127.0.0.1"_s, local->port()));
         auto client = std::make_shared<DesktopChosenBridgeClient>(
             std::make_shared<DesktopCodingBridgeClientAdapter>(std::make_shared<BridgeClient>()), source);
-        rootView = std::make_unique<RootView>(
-            [state, source, client] {
-                auto recency = std::make_shared<LocalDesktopCodingBridgeSessionRecencySource>(state);
-                return std::make_unique<DesktopCodingHarnessViewModel>(
-                    DesktopCodingHarnessViewModel::sampleProjects(),
-                    DesktopCodingHarnessViewModel::fallbackModelCatalog(), source, source, recency, client);
-            },
-            testing::testPollInterval);
+        rootView = std::make_unique<RootView>(RootView::chosenBridgeViewModel(state, source, client),
+                                              testing::testPollInterval);
         auto store = std::make_shared<DesktopPairedBridgeStore>(data.path());
         auto vault =
             std::make_shared<DesktopBridgeTokenVault>(data.path(), u"org.rirudez.Desktop.test"_s, false);

@@ -4,8 +4,6 @@
 
 #include "QuickTestSupport.h"
 
-#include "DesktopCodingBridgeClient.h"
-#include "DesktopCodingBridgeHealthSource.h"
 #include "DesktopCodingHarnessViewModel.h"
 #include "DesktopCodingHarnessViewState.h"
 #include "RootView.h"
@@ -13,8 +11,6 @@
 #include "BridgeServer.h"
 
 #include "support/InProcessBridge.h"
-
-#include "rirudez/bridgekit/BridgeClient.h"
 
 #include <QAbstractItemModel>
 #include <QAccessible>
@@ -24,8 +20,6 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
-
-#include <functional>
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
@@ -38,41 +32,6 @@ using testing::InProcessBridgeOptions;
 using testing::ScreenHarness;
 using testing::text;
 using testing::waitUntil;
-
-// A view model with the application's collaborators, pointed at a bridge state directory and port.
-std::unique_ptr<DesktopCodingHarnessViewModel> makeViewModel(const QString &stateDirectory, int port,
-                                                             QList<DesktopCodingProject> projects,
-                                                             DesktopCodingModelCatalog catalog) {
-    auto health =
-        std::make_shared<LocalDesktopCodingBridgeHealthSource>(stateDirectory, u"127.0.0.1"_s, port);
-    auto pairing =
-        std::make_shared<LocalDesktopCodingBridgeHealthSource>(stateDirectory, u"127.0.0.1"_s, port);
-    auto recency = std::make_shared<LocalDesktopCodingBridgeSessionRecencySource>(stateDirectory);
-    auto client = std::make_shared<DesktopCodingBridgeClientAdapter>(std::make_shared<BridgeClient>());
-    return std::make_unique<DesktopCodingHarnessViewModel>(std::move(projects), std::move(catalog), health,
-                                                           pairing, recency, client);
-}
-
-// The pairing and health of whatever port the in-process bridge listens on now (it changes when the bridge
-// is started again).
-class FollowingBridgeSource final : public DesktopCodingBridgeHealthSource,
-                                    public DesktopCodingBridgePairingSource {
-public:
-    FollowingBridgeSource(QString stateDirectory, std::function<int()> port)
-        : m_stateDirectory(std::move(stateDirectory)), m_port(std::move(port)) {}
-    Pairing loadPairing() override { return local().loadPairing(); }
-    QCoro::Task<BridgeHealth> loadHealth() override {
-        LocalDesktopCodingBridgeHealthSource source = local();
-        co_return co_await source.loadHealth();
-    }
-
-private:
-    LocalDesktopCodingBridgeHealthSource local() const {
-        return LocalDesktopCodingBridgeHealthSource(m_stateDirectory, u"127.0.0.1"_s, m_port());
-    }
-    QString m_stateDirectory;
-    std::function<int()> m_port;
-};
 
 int rowCount(QObject *model) {
     return qobject_cast<QAbstractItemModel *>(model)->rowCount();
@@ -88,12 +47,8 @@ protected:
         ASSERT_TRUE(bridge->isRunning());
         const QString state = bridge->stateDirectory();
         const int port = bridge->port();
-        rootView = std::make_unique<RootView>(
-            [state, port] {
-                return makeViewModel(state, port, DesktopCodingHarnessViewModel::sampleProjects(),
-                                     DesktopCodingHarnessViewModel::fallbackModelCatalog());
-            },
-            testing::testPollInterval);
+        rootView =
+            std::make_unique<RootView>(testing::localBridgeViewModel(state, port), testing::testPollInterval);
         screen = std::make_unique<ScreenHarness>(*rootView, 1280, 820);
         ASSERT_NE(screen->window(), nullptr);
         vm = rootView->codingViewModel();
@@ -531,17 +486,8 @@ TEST(UnreachableBridgeScreenTest, TheBannerGivesTheReasonAndRetryClearsItOnceThe
     const std::uint16_t stoppedPort = bridge->port();
     bridge->stop(); // the state directory stays: token and fingerprint are there, nobody listens
     int port = stoppedPort;
-    auto rootView = std::make_unique<RootView>(
-        [state, &port] {
-            auto source = std::make_shared<FollowingBridgeSource>(state, [&port] { return port; });
-            auto recency = std::make_shared<LocalDesktopCodingBridgeSessionRecencySource>(state);
-            auto client =
-                std::make_shared<DesktopCodingBridgeClientAdapter>(std::make_shared<BridgeClient>());
-            return std::make_unique<DesktopCodingHarnessViewModel>(
-                DesktopCodingHarnessViewModel::sampleProjects(),
-                DesktopCodingHarnessViewModel::fallbackModelCatalog(), source, source, recency, client);
-        },
-        testing::testPollInterval);
+    auto rootView = std::make_unique<RootView>(testing::localBridgeViewModel(state, [&port] { return port; }),
+                                               testing::testPollInterval);
     auto screenHarness = std::make_unique<ScreenHarness>(*rootView, 1200, 800);
     ScreenHarness &screen = *screenHarness;
     DesktopCodingHarnessViewModel *vm = rootView->codingViewModel();
@@ -576,13 +522,11 @@ TEST(UnreachableBridgeScreenTest, TheBannerGivesTheReasonAndRetryClearsItOnceThe
 TEST(DisconnectedScreenTest, SubtitleWithNothingSelectedIsThePermissionAlone) {
     QTemporaryDir emptyState; // no token: every refresh fails without touching the network
     const QString state = emptyState.path();
-    auto rootView = std::make_unique<RootView>(
-        [state] {
-            DesktopCodingModelCatalog noModels;
-            noModels.insert(DesktopCodingAgent::codex, {});
-            return makeViewModel(state, 9, {}, noModels);
-        },
-        testing::testPollInterval);
+    DesktopCodingModelCatalog noModels;
+    noModels.insert(DesktopCodingAgent::codex, {});
+    auto rootView = std::make_unique<RootView>(testing::localBridgeViewModel(
+                                                   state, [] { return 9; }, {}, noModels),
+                                               testing::testPollInterval);
     auto screenHarness = std::make_unique<ScreenHarness>(*rootView, 1200, 800);
     ScreenHarness &screen = *screenHarness;
     DesktopCodingHarnessViewModel *vm = rootView->codingViewModel();

@@ -6,6 +6,7 @@
 #include "DesktopCodingBridgeClient.h"
 #include "DesktopCodingBridgeHealthSource.h"
 #include "DesktopCodingHarnessViewModel.h"
+#include "FollowingBridgeSource.h"
 
 #include "rirudez/bridgekit/BridgeClient.h"
 
@@ -181,16 +182,21 @@ int main(int argc, char **argv) {
 
 namespace rirudez::testing {
 
-RootView::ViewModelFactory localBridgeViewModel(const QString &stateDirectory, int port) {
-    return [stateDirectory, port] {
-        auto source = std::make_shared<LocalDesktopCodingBridgeHealthSource>(
-            stateDirectory, QStringLiteral("127.0.0.1"), port);
+RootView::ViewModelFactory localBridgeViewModel(const QString &stateDirectory, std::function<int()> port,
+                                                QList<DesktopCodingProject> projects,
+                                                DesktopCodingModelCatalog catalog) {
+    return [stateDirectory, port = std::move(port), projects = std::move(projects),
+            catalog = std::move(catalog)] {
+        auto source = std::make_shared<FollowingBridgeSource>(stateDirectory, port);
         return std::make_unique<DesktopCodingHarnessViewModel>(
-            DesktopCodingHarnessViewModel::sampleProjects(),
-            DesktopCodingHarnessViewModel::fallbackModelCatalog(), source, source,
+            projects, catalog, source, source,
             std::make_shared<LocalDesktopCodingBridgeSessionRecencySource>(stateDirectory),
             std::make_shared<DesktopCodingBridgeClientAdapter>(std::make_shared<BridgeClient>()));
     };
+}
+
+RootView::ViewModelFactory localBridgeViewModel(const QString &stateDirectory, int port) {
+    return localBridgeViewModel(stateDirectory, [port] { return port; });
 }
 
 } // namespace rirudez::testing

@@ -4,6 +4,7 @@
 // conversation screen over a root view, lookups by objectName, mouse clicks and key presses through QTest,
 // and waiting for a condition with a deadline while the event loop runs.
 
+#include "DesktopCodingHarnessViewModel.h"
 #include "RootView.h"
 
 #include <QQmlApplicationEngine>
@@ -54,6 +55,12 @@ private:
 // How often the screens under test poll the bridge's session list (the application polls every 4 s).
 inline constexpr std::chrono::milliseconds testPollInterval{100};
 // The view model the application builds, talking to a local bridge whose state directory and port are these.
+// The port is asked at every connection (a bridge started again is followed to its new port); the projects
+// and model catalogue are the built-in ones unless given.
+RootView::ViewModelFactory localBridgeViewModel(
+    const QString &stateDirectory, std::function<int()> port,
+    QList<DesktopCodingProject> projects = DesktopCodingHarnessViewModel::sampleProjects(),
+    DesktopCodingModelCatalog catalog = DesktopCodingHarnessViewModel::fallbackModelCatalog());
 RootView::ViewModelFactory localBridgeViewModel(const QString &stateDirectory, int port);
 
 // Destroys a root view and waits for its start-up task to end, so no polling task outlives the test.

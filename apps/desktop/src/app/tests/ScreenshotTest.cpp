@@ -4,14 +4,10 @@
 
 #include "QuickTestSupport.h"
 
-#include "DesktopCodingBridgeClient.h"
-#include "DesktopCodingBridgeHealthSource.h"
 #include "DesktopCodingHarnessViewModel.h"
 #include "RootView.h"
 
 #include "support/InProcessBridge.h"
-
-#include "rirudez/bridgekit/BridgeClient.h"
 
 #include <QDir>
 #include <QImage>
@@ -46,19 +42,8 @@ TEST(ScreenshotTest, MainStatesAreWrittenAsPngsInTheLightPalette) {
     ASSERT_TRUE(bridge.isRunning());
     const QString state = bridge.stateDirectory();
     const int port = bridge.port();
-    auto rootView = std::make_unique<RootView>(
-        [state, port] {
-            auto health = std::make_shared<LocalDesktopCodingBridgeHealthSource>(state, u"127.0.0.1"_s, port);
-            auto pairing =
-                std::make_shared<LocalDesktopCodingBridgeHealthSource>(state, u"127.0.0.1"_s, port);
-            auto recency = std::make_shared<LocalDesktopCodingBridgeSessionRecencySource>(state);
-            auto client =
-                std::make_shared<DesktopCodingBridgeClientAdapter>(std::make_shared<BridgeClient>());
-            return std::make_unique<DesktopCodingHarnessViewModel>(
-                DesktopCodingHarnessViewModel::sampleProjects(),
-                DesktopCodingHarnessViewModel::fallbackModelCatalog(), health, pairing, recency, client);
-        },
-        testing::testPollInterval);
+    auto rootView =
+        std::make_unique<RootView>(testing::localBridgeViewModel(state, port), testing::testPollInterval);
     constexpr int width = 1440;
     constexpr int height = 900;
     auto screenHarness = std::make_unique<ScreenHarness>(*rootView, width, height);

@@ -11,6 +11,7 @@
 #include "DesktopCodingTaskFailure.h"
 
 #include "EventLoop.h"
+#include "FollowingBridgeSource.h"
 #include "SessionStore.h"
 
 #include "rirudez/bridgekit/BridgeClient.h"
@@ -88,25 +89,6 @@ private:
     int m_port = 0;
 };
 
-// The pairing and health of the port the bridge listens on now.
-class FollowingSource final : public DesktopCodingBridgeHealthSource,
-                              public DesktopCodingBridgePairingSource {
-public:
-    explicit FollowingSource(const BridgeProcess *bridge) : m_bridge(bridge) {}
-    Pairing loadPairing() override { return local().loadPairing(); }
-    QCoro::Task<BridgeHealth> loadHealth() override {
-        LocalDesktopCodingBridgeHealthSource source = local();
-        co_return co_await source.loadHealth();
-    }
-
-private:
-    LocalDesktopCodingBridgeHealthSource local() const {
-        return LocalDesktopCodingBridgeHealthSource(m_bridge->stateDirectory(), u"127.0.0.1"_s,
-                                                    m_bridge->port() > 0 ? m_bridge->port() : 1);
-    }
-    const BridgeProcess *m_bridge;
-};
-
 // The rows the bridge's log of one session stands for, by id: what a desktop that saw every frame exactly
 // once shows (user messages aside: the desktop shows its own row for a prompt it sent).
 std::map<QString, DesktopCodingEvent> rowsOfLog(const QString &stateDirectory, const QString &sessionID) {
@@ -138,7 +120,8 @@ TEST(CodingBridgeRestartSoak, KillsMidTurnLoseAndDoubleNothing) {
     BridgeProcess bridge(statePath);
     ASSERT_TRUE(bridge.start());
 
-    auto source = std::make_shared<FollowingSource>(&bridge);
+    auto source =
+        std::make_shared<FollowingBridgeSource>(bridge.stateDirectory(), [&bridge] { return bridge.port(); });
     auto client = std::make_shared<DesktopCodingBridgeClientAdapter>(std::make_shared<BridgeClient>());
     DesktopCodingHarnessViewModel viewModel(
         DesktopCodingHarnessViewModel::sampleProjects(),

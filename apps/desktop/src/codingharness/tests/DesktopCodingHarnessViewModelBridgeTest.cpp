@@ -8,6 +8,7 @@
 #include "DesktopCodingListModels.h"
 
 #include "EventLoop.h"
+#include "FollowingBridgeSource.h"
 #include "InProcessBridge.h"
 
 #include "rirudez/bridgekit/BridgeClient.h"
@@ -28,26 +29,6 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr int deadlineMs = 10000;
-
-// The pairing and health of whatever port the bridge listens on now (a restarted bridge may move).
-class FollowingBridgeSource final : public DesktopCodingBridgeHealthSource,
-                                    public DesktopCodingBridgePairingSource {
-public:
-    explicit FollowingBridgeSource(InProcessBridge *bridge) : m_bridge(bridge) {}
-    void follow(InProcessBridge *bridge) { m_bridge = bridge; }
-    Pairing loadPairing() override { return local().loadPairing(); }
-    QCoro::Task<BridgeHealth> loadHealth() override {
-        LocalDesktopCodingBridgeHealthSource source = local();
-        co_return co_await source.loadHealth();
-    }
-
-private:
-    LocalDesktopCodingBridgeHealthSource local() const {
-        return LocalDesktopCodingBridgeHealthSource(m_bridge->stateDirectory(), m_bridge->host(),
-                                                    m_bridge->isRunning() ? m_bridge->port() : 1);
-    }
-    InProcessBridge *m_bridge;
-};
 
 // The real client behind the seam, with two faults a test can switch on: session lists that are never sent,
 // and a record of every frame handed to the view model.
@@ -130,7 +111,7 @@ protected:
         std::uint64_t timeout = DesktopCodingHarnessViewModel::defaultSessionListTimeoutNanoseconds) {
         testers.clear();
         viewModel.reset();
-        source = std::make_shared<FollowingBridgeSource>(&bridge);
+        source = std::make_shared<FollowingBridgeSource>(bridge);
         recency = std::make_shared<LocalDesktopCodingBridgeSessionRecencySource>(bridge.stateDirectory());
         client = std::make_shared<RecordingBridgeClient>(std::make_shared<BridgeClient>());
         viewModel = std::make_unique<DesktopCodingHarnessViewModel>(
@@ -590,7 +571,7 @@ TEST_F(CodingViewModelBridgeTest, ChangingBridgesDropsTheOldBridgesThreadsAndLoa
     ASSERT_TRUE(viewModel->isSending());
     ASSERT_GE(viewModel->threads().size(), 2);
 
-    source->follow(&other);
+    source->follow(other);
     client->disconnect();
     viewModel->forgetBridge();
     // Nothing of the old bridge is left; a fresh thread of the first project is selected, as at creation.
