@@ -114,6 +114,8 @@ private:
     QCoro::Task<bool> keep(DesktopBridgeCandidate candidate);
     // Runs one pairing (busy, messages, keeping what it gives) unless one is running.
     QCoro::Task<bool> pair(QString progress, std::function<QCoro::Task<DesktopBridgeCandidate>()> redeem);
+    // The work of pair(): redeems, then keeps the bridge while the controller is still there.
+    QCoro::Task<bool> redeemAndKeep(std::function<QCoro::Task<DesktopBridgeCandidate>()> redeem);
     void setBusy(bool busy);
     void setMessages(QString error, QString status);
 
