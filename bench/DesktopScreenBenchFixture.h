@@ -5,6 +5,7 @@
 // one), our bridge as its own process, and the screen connected to it. Only DesktopScreenBench.cpp includes
 // it.
 
+#include "BenchMeasures.h"
 #include "BridgeServer.h"
 
 #include "DesktopCodingBridgeClient.h"
@@ -49,19 +50,7 @@ namespace rirudez::screenbench {
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 
-using Clock = std::chrono::steady_clock;
-
-inline double millisecondsBetween(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
-// Current (not peak) resident memory of this process.
-inline double residentMegabytes() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0, resident = 0;
-    statm >> pages >> resident;
-    return double(resident) * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
-}
+using namespace rirudez::benchmeasures;
 
 // Processor time the calling thread has used, in milliseconds: what the UI thread spent on a step, which a
 // busy machine stretches less than the time on the clock.
@@ -82,20 +71,6 @@ inline double secondsSinceProcessStart() {
     timespec now{};
     clock_gettime(CLOCK_BOOTTIME, &now);
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9 - std::stod(field) / double(sysconf(_SC_CLK_TCK));
-}
-
-// Runs the event loop until `condition` holds or the deadline passes. It sleeps between events (a 1 ms timer
-// wakes it to look again), so the waiting itself takes no processor time from the screen or the bridge.
-inline bool waitUntil(const std::function<bool()> &condition, std::chrono::milliseconds deadline) {
-    const auto end = Clock::now() + deadline;
-    QTimer wake;
-    wake.start(1);
-    while (!condition()) {
-        if (Clock::now() > end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    }
-    return true;
 }
 
 // Every frame the window swaps, stamped on the thread that renders it.
