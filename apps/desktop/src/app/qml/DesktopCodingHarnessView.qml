@@ -216,8 +216,18 @@ Rectangle {
         }
     }
 
-    BridgesSheet {
+    // The Bridges sheet is built the first time it is asked for, so the first frame waits neither for it nor
+    // for the dialog, layout and camera modules it imports. Once built it stays. The loader covers the screen:
+    // the sheet centres itself in it.
+    Loader {
         id: bridgesSheet
-        bridges: screen.bridges
+        objectName: "bridgesSheetLoader"
+        anchors.fill: parent
+        function open() {
+            if (!item)
+                setSource("BridgesSheet.qml", { bridges: screen.bridges })
+            if (item)
+                item.open()
+        }
     }
 }
