@@ -96,6 +96,7 @@ void DesktopCanvasReplayDocument::layOut(CHR::ReplayInput input) {
         DesktopCanvasReplayResult empty;
         empty.pageSize = QSizeF(input.pageSize.width, input.pageSize.height);
         resetTo(std::move(empty));
+        m_images.drawFirstPagesAtOnce(firstPagesDrawnAtOnce);
         m_run.emplace(std::move(input));
         layOutSlice(true, true);
         endResetModel();

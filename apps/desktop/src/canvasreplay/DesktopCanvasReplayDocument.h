@@ -46,6 +46,9 @@ public:
     // Pages written before the first frame; then slices of `sliceMilliseconds` on the event loop.
     static constexpr std::int64_t eagerPageCount = 3;
     static constexpr int sliceMilliseconds = 4;
+    // Page images of another conversation's first pages (the two the shell shows at first) are drawn on the
+    // UI thread, so the first frame has their ink; the rest off it (DesktopCanvasReplayPageImages).
+    static constexpr int firstPagesDrawnAtOnce = 2;
 
     using PageStroke = DesktopCanvasReplayPageStroke;
 

@@ -41,6 +41,29 @@ void DesktopCanvasReplayPageImages::request(const Key &key, Drawing drawing) {
     startNext();
 }
 
+void DesktopCanvasReplayPageImages::drawFirstPagesAtOnce(int count) {
+    m_atOnce.clear();
+    for (int page = 0; page < count; ++page)
+        m_atOnce.push_back(page);
+}
+
+bool DesktopCanvasReplayPageImages::isHeld(int page) const {
+    return std::find(m_atOnce.cbegin(), m_atOnce.cend(), page) != m_atOnce.cend();
+}
+
+void DesktopCanvasReplayPageImages::settle(const Key &key, bool inView) {
+    if (std::erase(m_atOnce, key.page) == 0)
+        return;
+    const auto ask = std::find_if(m_asks.begin(), m_asks.end(), [&](const Ask &a) { return a.key == key; });
+    if (inView && ask != m_asks.end()) {
+        const Drawing drawing = std::move(ask->drawing);
+        m_asks.erase(ask);
+        finished(key, draw(key, drawing), false);
+        return;
+    }
+    startNext();
+}
+
 void DesktopCanvasReplayPageImages::cancel(const Key &key) {
     std::erase_if(m_asks, [&](const Ask &a) { return a.key == key; });
 }
@@ -52,25 +75,32 @@ void DesktopCanvasReplayPageImages::clear() {
 }
 
 void DesktopCanvasReplayPageImages::startNext() {
-    if (m_drawing || m_asks.empty())
+    // The first pages wait until their items know whether they are in view (settle).
+    const auto next =
+        std::find_if(m_asks.begin(), m_asks.end(), [this](const Ask &a) { return !isHeld(a.key.page); });
+    if (m_drawing || next == m_asks.end())
         return;
-    Ask ask = std::move(m_asks.front());
-    m_asks.erase(m_asks.begin());
+    Ask ask = std::move(*next);
+    m_asks.erase(next);
     m_drawing = ask.key;
     m_pool.start([this, key = ask.key, drawing = std::move(ask.drawing)] {
-        QImage image(key.pixels, QImage::Format_ARGB32_Premultiplied);
-        {
-            QPainter painter(&image);
-            painter.setRenderHint(QPainter::Antialiasing);
-            drawing(painter);
-        }
+        const QImage image = draw(key, drawing);
         QMetaObject::invokeMethod(
-            this, [this, key, image] { finished(key, image); }, Qt::QueuedConnection);
+            this, [this, key, image] { finished(key, image, true); }, Qt::QueuedConnection);
     });
 }
 
-void DesktopCanvasReplayPageImages::finished(const Key &key, const QImage &image) {
-    m_drawing.reset();
+QImage DesktopCanvasReplayPageImages::draw(const Key &key, const Drawing &drawing) {
+    QImage image(key.pixels, QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    drawing(painter);
+    return image;
+}
+
+void DesktopCanvasReplayPageImages::finished(const Key &key, const QImage &image, bool fromWorker) {
+    if (fromWorker)
+        m_drawing.reset();
     m_images.push_back({key, image, ++m_clock});
     m_byteCount += image.sizeInBytes();
     evict();

@@ -4,7 +4,9 @@
 // cannot draw stroke geometry (the software renderer). A page is drawn off the UI thread, one at a time, in
 // the order asked (a list asks for its pages in the order they come into view); asks nobody waits for any
 // more (the page scrolled away) are dropped before they start. Finished images are kept for pages scrolled
-// back to, within a byte limit: the least recently used go first.
+// back to, within a byte limit: the least recently used go first. The first pages of a conversation just
+// opened are drawn at once on the UI thread when they are in view, so the first frame shows their ink rather
+// than bare paper waiting for the worker.
 
 #include <QImage>
 #include <QObject>
@@ -48,6 +50,12 @@ public:
     QImage find(const Key &key);
     // Asks for the image unless it is already finished, being drawn or asked for: `imageReady` follows.
     void request(const Key &key, Drawing drawing);
+    // The pages below `count` are held when asked for until their items `settle` them, once each.
+    void drawFirstPagesAtOnce(int count);
+    bool isHeld(int page) const;
+    // A held page's item tells whether it is in view: in view, its image is drawn now on this thread
+    // (`imageReady` before this returns); otherwise it is drawn off the UI thread like any other.
+    void settle(const Key &key, bool inView);
     // Drops an ask that has not started.
     void cancel(const Key &key);
     // Forgets every image and every ask that has not started.
@@ -67,13 +75,15 @@ private:
         Key key;
         Drawing drawing;
     };
+    static QImage draw(const Key &key, const Drawing &drawing);
     void startNext();
-    void finished(const Key &key, const QImage &image);
+    void finished(const Key &key, const QImage &image, bool fromWorker);
     void evict();
 
     std::vector<Entry> m_images;
     std::vector<Ask> m_asks; // in the order asked
     std::optional<Key> m_drawing;
+    std::vector<int> m_atOnce; // held first pages
     qsizetype m_byteLimit = defaultByteLimit;
     qsizetype m_byteCount = 0;
     quint64 m_clock = 0;

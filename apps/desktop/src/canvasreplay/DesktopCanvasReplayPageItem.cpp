@@ -143,6 +143,24 @@ void DesktopCanvasReplayPageItem::refresh() {
                       double(key.pixels.height()) / pageSize.height());
         DesktopCanvasReplayRenderer::drawPage(pageSize, key.page, strokes, painter);
     });
+    // Whether a held page is in view is known once the window's items are laid out for the coming frame.
+    if (images.isHeld(m_pageIndex) && !m_settling)
+        m_settling = connect(window(), &QQuickWindow::afterAnimating, this, [this] {
+            disconnect(m_settling);
+            if (m_document && m_asked)
+                m_document->pageImages().settle(*m_asked, isInView());
+        });
+}
+
+bool DesktopCanvasReplayPageItem::isInView() const {
+    if (!window() || !isVisible())
+        return false;
+    QRectF shown = mapRectToScene(boundingRect()) & QRectF(QPointF(0, 0), window()->size());
+    for (const QQuickItem *ancestor = parentItem(); ancestor && !shown.isEmpty();
+         ancestor = ancestor->parentItem())
+        if (ancestor->clip())
+            shown &= ancestor->mapRectToScene(ancestor->boundingRect());
+    return !shown.isEmpty();
 }
 
 void DesktopCanvasReplayPageItem::imageReady(const DesktopCanvasReplayPageImages::Key &key,

@@ -5,8 +5,9 @@
 // one
 //   node of antialiased triangles, built again only when the page's ink or the item's size changes;
 // - a page image (the software backend, which cannot draw geometry): the page drawn with QPainter at the
-//   item's pixel size by the document's page images, off the UI thread; until it is ready the item shows
-//   its previous image of the same page, or bare paper.
+//   item's pixel size by the document's page images, off the UI thread (a conversation's first pages in
+//   view at once, on the UI thread); until it is ready the item shows its previous image of the same page,
+//   or bare paper.
 // Pages the list has not created cost nothing, and a page scrolled away takes its node with it.
 
 #include "DesktopCanvasReplayDocument.h"
@@ -65,6 +66,9 @@ private:
     QSGNode *imageNode(QSGNode *oldNode);
     QSGNode *geometryNode(QSGNode *oldNode);
     void setDrawn(bool drawn);
+    // Some of the item is on the window and inside every clipping item above it (a list's delegate made
+    // ahead below the view is not).
+    bool isInView() const;
 
     QPointer<DesktopCanvasReplayDocument> m_document;
     int m_pageIndex = 0;
@@ -80,6 +84,8 @@ private:
     quint64 m_builtSignature = 0;
     QSizeF m_builtSize;
     bool m_builtAsGeometry = false;
+    // Held first page: settled once the coming frame's layout is done.
+    QMetaObject::Connection m_settling;
 };
 
 } // namespace rirudez

@@ -16,30 +16,55 @@ Window {
     title: window.rootView.notifications.windowTitle
     color: HarnessPalette.paper
 
-    // The shell: a second window on the selected conversation (header button or Ctrl+Shift+K).
+    // The shell: a second window on the selected conversation (header button or Ctrl+Shift+K). Its window is
+    // made ahead, hidden and with no conversation, a moment after this screen's first frame and in slices
+    // between its frames; opening it then gives it the selected conversation and shows it. Opening before it
+    // is made makes it at once.
+    property bool shellWanted: false
     function openShell() {
-        if (!shellLoader.active)
-            shellLoader.active = true
-        else if (shellLoader.item) {
-            shellLoader.item.show()
-            shellLoader.item.raise()
-            shellLoader.item.requestActivate()
+        window.shellWanted = true
+        if (shellLoader.status === Loader.Ready) {
+            window.presentShell()
+            return
         }
+        shellLoader.asynchronous = false // finishes a load in slices now
+        shellLoader.active = true
+    }
+    function presentShell() {
+        const shell = shellLoader.item
+        if (!shell.coordinator)
+            shell.coordinator = window.rootView.shellCoordinator()
+        shell.show()
+        shell.raise()
+        shell.requestActivate()
     }
     Shortcut {
         sequence: "Ctrl+Shift+K"
         context: Qt.WindowShortcut
         onActivated: window.openShell()
     }
+    Connections {
+        id: firstFrame
+        target: window
+        function onFrameSwapped() {
+            firstFrame.enabled = false
+            shellAhead.start()
+        }
+    }
+    Timer {
+        id: shellAhead
+        interval: 500
+        onTriggered: shellLoader.active = true
+    }
     Loader {
         id: shellLoader
         objectName: "shellLoader"
         active: false
+        asynchronous: true
         source: "qrc:/qt/qml/Rirudez/Shell/DesktopShellWindow.qml"
         onLoaded: {
-            item.coordinator = window.rootView.shellCoordinator()
-            item.show()
-            item.requestActivate()
+            if (window.shellWanted)
+                window.presentShell()
         }
     }
 

@@ -167,7 +167,8 @@ protected:
 TEST_F(ShellScreenTest, CtrlShiftKOpensTheShellOnTheSelectedThreadWithTimelineCanvasAndActivity) {
     const QString notes = threadWithTurn(u"write a report file about the build"_s);
     ASSERT_EQ(vm->selectedThread()->id, notes);
-    ASSERT_EQ(shellWindow(), nullptr); // nothing is built before the user asks
+    // Nothing is shown before the user asks (the window may be made ahead, hidden).
+    ASSERT_TRUE(shellWindow() == nullptr || !shellWindow()->isVisible());
 
     QQuickWindow *window = openWithShortcut();
     ASSERT_NE(window, nullptr);

@@ -1,7 +1,7 @@
 // The document the canvas views draw from: a conversation laid out a slice at a time ends with the pages of a
 // layout done at once, shows its first pages complete before the rest, grows its page list without resetting
 // it, lays a changed conversation out again from the first changed message; and the page images it keeps stay
-// within their byte limit.
+// within their byte limit, with another conversation's first pages in view drawn at once.
 
 #include "DesktopCanvasReplayDocument.h"
 #include "DesktopCanvasReplayBridge.h"
@@ -199,6 +199,68 @@ TEST(CanvasPageImages, KeepsTheMostRecentlyUsedWithinTheByteLimit) {
     EXPECT_EQ(std::vector<int>(ready.end() - 2, ready.end()), (std::vector<int>{20, 22}));
     EXPECT_TRUE(images.find(key(21)).isNull());
     EXPECT_TRUE(images.find(key(21)).isNull());
+}
+
+// A conversation's first pages wait for their items: one in view is drawn on the calling thread before
+// `settle` returns, one out of view goes to the worker then; later pages go to the worker at once. Each first
+// page is held once, and another conversation holds them again.
+TEST(CanvasPageImages, DrawsTheFirstPagesInViewAtOnceAndTheRestOffTheUiThread) {
+    ensureApplication();
+    DesktopCanvasReplayPageImages images;
+    std::vector<int> ready;
+    QObject::connect(
+        &images, &DesktopCanvasReplayPageImages::imageReady,
+        [&](const DesktopCanvasReplayPageImages::Key &done, const QImage &) { ready.push_back(done.page); });
+    auto key = [](int page) { return DesktopCanvasReplayPageImages::Key{page, 7, QSize(40, 52)}; };
+    const auto fill = [](QPainter &painter) { painter.fillRect(0, 0, 40, 52, Qt::darkBlue); };
+
+    images.drawFirstPagesAtOnce(2);
+    EXPECT_TRUE(images.isHeld(0));
+    EXPECT_TRUE(images.isHeld(1));
+    EXPECT_FALSE(images.isHeld(2));
+    images.request(key(0), fill);
+    images.request(key(1), fill);
+    images.request(key(2), fill); // not held: drawn off the UI thread, ahead of the held ones asked before
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !ready.empty(); }, 10000));
+    EXPECT_EQ(ready, (std::vector<int>{2}));
+
+    images.settle(key(0), true);
+    EXPECT_EQ(ready, (std::vector<int>{2, 0})); // before settle returned
+    EXPECT_EQ(images.find(key(0)).pixelColor(20, 26), QColor(Qt::darkBlue));
+    EXPECT_FALSE(images.isHeld(0));
+    images.settle(key(1), false);
+    EXPECT_EQ(ready.size(), 2u); // out of view: the worker draws it
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ready.size() == 3; }, 10000));
+    EXPECT_EQ(ready.back(), 1);
+
+    // Held once: asked again (another size), page 0 goes to the worker.
+    const DesktopCanvasReplayPageImages::Key larger{0, 7, QSize(80, 104)};
+    images.request(larger, fill);
+    images.settle(larger, true);
+    EXPECT_EQ(ready.size(), 3u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ready.size() == 4; }, 10000));
+
+    // Another conversation holds its first pages again.
+    images.drawFirstPagesAtOnce(1);
+    const DesktopCanvasReplayPageImages::Key other{0, 9, QSize(40, 52)};
+    images.request(other, fill);
+    images.settle(other, true);
+    EXPECT_EQ(ready.size(), 5u);
+}
+
+// Laying out another conversation holds the pages its views show first; growing the same one does not.
+TEST(CanvasDocumentRelayout, AnotherConversationHoldsItsFirstPages) {
+    ensureApplication();
+    DesktopCanvasReplayDocument document;
+    document.layOut(conversation(40));
+    for (int page = 0; page < DesktopCanvasReplayDocument::firstPagesDrawnAtOnce; ++page)
+        EXPECT_TRUE(document.pageImages().isHeld(page)) << page;
+    EXPECT_FALSE(document.pageImages().isHeld(DesktopCanvasReplayDocument::firstPagesDrawnAtOnce));
+    document.pageImages().drawFirstPagesAtOnce(0);
+    document.layOut(conversation(41));
+    EXPECT_FALSE(document.pageImages().isHeld(0));
+    document.layOut(conversation(20, 500, u"other"_s));
+    EXPECT_TRUE(document.pageImages().isHeld(0));
 }
 
 } // namespace

@@ -42,7 +42,10 @@ Window {
 
     DesktopShellRootView {
         id: root
-        anchors.fill: parent
+        // The window's size, not its content item's: the window is made ahead and hidden, where the content
+        // item has no size yet, and its views are laid out before it shows.
+        width: shell.width
+        height: shell.height
         coordinator: shell.coordinator
     }
 }
