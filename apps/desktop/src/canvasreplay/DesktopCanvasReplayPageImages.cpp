@@ -75,13 +75,13 @@ void DesktopCanvasReplayPageImages::clear() {
 }
 
 void DesktopCanvasReplayPageImages::startNext() {
-    // The first pages wait until their items know whether they are in view (settle).
-    const auto next =
-        std::find_if(m_asks.begin(), m_asks.end(), [this](const Ask &a) { return !isHeld(a.key.page); });
-    if (m_drawing || next == m_asks.end())
+    // The first pages wait until their items know whether they are in view (settle), and the worker waits
+    // with them: it would take the processor from the UI thread drawing them for the first frame.
+    if (m_drawing || m_asks.empty() ||
+        std::any_of(m_asks.cbegin(), m_asks.cend(), [this](const Ask &a) { return isHeld(a.key.page); }))
         return;
-    Ask ask = std::move(*next);
-    m_asks.erase(next);
+    Ask ask = std::move(m_asks.front());
+    m_asks.erase(m_asks.begin());
     m_drawing = ask.key;
     m_pool.start([this, key = ask.key, drawing = std::move(ask.drawing)] {
         const QImage image = draw(key, drawing);

@@ -50,7 +50,8 @@ public:
     QImage find(const Key &key);
     // Asks for the image unless it is already finished, being drawn or asked for: `imageReady` follows.
     void request(const Key &key, Drawing drawing);
-    // The pages below `count` are held when asked for until their items `settle` them, once each.
+    // The pages below `count` are held when asked for until their items `settle` them, once each; while a
+    // held page waits, so does the worker.
     void drawFirstPagesAtOnce(int count);
     bool isHeld(int page) const;
     // A held page's item tells whether it is in view: in view, its image is drawn now on this thread
