@@ -167,8 +167,11 @@ protected:
 TEST_F(ShellScreenTest, CtrlShiftKOpensTheShellOnTheSelectedThreadWithTimelineCanvasAndActivity) {
     const QString notes = threadWithTurn(u"write a report file about the build"_s);
     ASSERT_EQ(vm->selectedThread()->id, notes);
-    // Nothing is shown before the user asks (the window may be made ahead, hidden).
-    ASSERT_TRUE(shellWindow() == nullptr || !shellWindow()->isVisible());
+    // The window is made ahead while the conversation screen is idle: hidden, with no conversation, until
+    // the user asks.
+    ASSERT_TRUE(waitUntil([&] { return shellWindow() != nullptr; }));
+    EXPECT_FALSE(shellWindow()->isVisible());
+    EXPECT_EQ(shellWindow()->property("coordinator").value<QObject *>(), nullptr);
 
     QQuickWindow *window = openWithShortcut();
     ASSERT_NE(window, nullptr);
