@@ -24,6 +24,7 @@
 #include "DesktopCodingBridgeHealthSource.h"
 #include "DesktopCodingHarnessViewModel.h"
 #include "DesktopCodingListModels.h"
+#include "ListAndSelect.h"
 
 #include "rirudez/bridgekit/BridgeClient.h"
 
@@ -203,13 +204,7 @@ struct OfflineThread {
     std::uint64_t sequence = 0;
 
     OfflineThread() {
-        RepoSessionSummary summary;
-        summary.sessionID = offlineSessionID;
-        summary.projectID = DesktopCodingHarnessViewModel::sampleProjects().constFirst().id;
-        summary.agent = Agent::codex;
-        summary.access = RepoAccessMode::edit;
-        viewModel.handleBridgeMessage(BridgeMessage{BridgeMessage::RepoSessions{u"list"_s, {summary}}});
-        viewModel.selectThread(offlineSessionID);
+        rirudez::testing::listAndSelect(viewModel, offlineSessionID, Agent::codex);
         viewModel.handleBridgeMessage(BridgeMessage{
             BridgeMessage::RepoEvent{offlineSessionID, ++sequence,
                                      RepoSessionEvent{RepoSessionEvent::UserMessage{u"m1"_s, u"go"_s, {}}}}});

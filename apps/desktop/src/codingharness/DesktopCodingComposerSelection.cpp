@@ -5,6 +5,7 @@
 #include <algorithm>
 
 namespace rirudez {
+using namespace Qt::StringLiterals;
 
 DesktopCodingComposerSettings DesktopCodingComposerSettings::of(const DesktopCodingThread &thread) {
     return {thread.agent, thread.modelID, thread.access, thread.permission, thread.thinking, thread.allowWeb};
@@ -24,9 +25,9 @@ void DesktopCodingComposerSettings::applyTo(DesktopCodingThread &thread) const {
 }
 
 DesktopCodingComposerSelection::DesktopCodingComposerSelection(
-    DesktopCodingModelCatalog catalog, const std::optional<DesktopCodingProject> &firstProject,
+    Host &host, DesktopCodingModelCatalog catalog, const std::optional<DesktopCodingProject> &firstProject,
     QObject *parent)
-    : QObject(parent), m_modelCatalog(std::move(catalog)) {
+    : QObject(parent), m_host(host), m_modelCatalog(std::move(catalog)) {
     const QList<DesktopCodingModelOption> codexOptions =
         modelOptions(DesktopCodingAgent::codex, m_modelCatalog);
     if (!codexOptions.isEmpty())
@@ -96,6 +97,63 @@ int DesktopCodingComposerSelection::characterCount(const QString &text) {
     while (finder.toNextBoundary() >= 0)
         ++count;
     return count;
+}
+
+void DesktopCodingComposerSelection::chooseAgent(DesktopCodingAgent agent) {
+    selectAgent(agent, m_host.selectedProject());
+    m_host.updateSelectedThreadSettings();
+}
+
+void DesktopCodingComposerSelection::chooseModel(const QString &id) {
+    if (selectModel(id))
+        m_host.updateSelectedThreadSettings();
+}
+
+void DesktopCodingComposerSelection::chooseThinking(DesktopCodingThinkingLevel level) {
+    if (selectThinking(level))
+        m_host.updateSelectedThreadSettings();
+}
+
+void DesktopCodingComposerSelection::chooseRuntimeMode(DesktopCodingRuntimeMode mode) {
+    applyRuntimeMode(mode, m_host.selectedProject());
+    m_host.updateSelectedThreadSettings();
+}
+
+void DesktopCodingComposerSelection::chooseAgentByID(const QString &agent) {
+    withCase<DesktopCodingAgent>(agent, [this](DesktopCodingAgent parsed) { chooseAgent(parsed); });
+}
+
+void DesktopCodingComposerSelection::chooseThinkingByID(const QString &level) {
+    withCase<DesktopCodingThinkingLevel>(
+        level, [this](DesktopCodingThinkingLevel parsed) { chooseThinking(parsed); });
+}
+
+void DesktopCodingComposerSelection::chooseRuntimeModeByID(const QString &mode) {
+    withCase<DesktopCodingRuntimeMode>(
+        mode, [this](DesktopCodingRuntimeMode parsed) { chooseRuntimeMode(parsed); });
+}
+
+QVariantMap DesktopCodingComposerSelection::modelOptionForView(const DesktopCodingModelOption &option) {
+    return {{u"id"_s, option.id},
+            {u"displayName"_s, option.displayName},
+            {u"agent"_s, rawValue(option.agent)},
+            {u"supportsVision"_s, option.supportsVision},
+            {u"speedLabel"_s, option.speedLabel},
+            {u"thinkingLevels"_s, rawValues(option.thinkingLevels)}};
+}
+
+QVariantList
+DesktopCodingComposerSelection::modelOptionsForView(const QList<DesktopCodingModelOption> &options) {
+    QVariantList list;
+    list.reserve(options.size());
+    for (const DesktopCodingModelOption &option : options)
+        list.append(modelOptionForView(option));
+    return list;
+}
+
+QVariantMap DesktopCodingComposerSelection::selectedModelForView() const {
+    const std::optional<DesktopCodingModelOption> model = selectedModel();
+    return model ? modelOptionForView(*model) : QVariantMap();
 }
 
 void DesktopCodingComposerSelection::selectAgent(DesktopCodingAgent agent,

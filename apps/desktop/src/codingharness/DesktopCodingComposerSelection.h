@@ -4,12 +4,19 @@
 // the prompt, with the model catalogue they are chosen from. Every choice the user makes goes through the
 // clamping here (a model of the agent, a thinking level of the model, the access the project allows), so no
 // setter path can skip it. Settings adopted from a thread or the bridge are taken as they are.
+//
+// The composer and the inspector on screen are given this object: they read its properties and make their
+// choices through its choose… operations, which also write the choice to the selected thread (through the
+// host, the view model).
 
 #include "DesktopCodingHarnessModels.h"
 
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
+#include <QVariantList>
+#include <QVariantMap>
 
 #include <optional>
 
@@ -33,8 +40,27 @@ struct DesktopCodingComposerSettings {
 
 class DesktopCodingComposerSelection : public QObject {
     Q_OBJECT
+    // For the screen. Enumerations read as their raw values; the model option as a map ("" fields when none).
+    Q_PROPERTY(QString agent READ agentRaw NOTIFY agentChanged)
+    Q_PROPERTY(QVariantList modelOptions READ modelOptionsForView NOTIFY changed)
+    Q_PROPERTY(QVariantMap selectedModel READ selectedModelForView NOTIFY changed)
+    Q_PROPERTY(QString thinking READ thinkingRaw NOTIFY thinkingChanged)
+    Q_PROPERTY(QStringList thinkingOptions READ thinkingOptionsForView NOTIFY changed)
+    Q_PROPERTY(QString runtimeMode READ runtimeModeRaw NOTIFY changed)
+    Q_PROPERTY(bool allowWeb READ allowWeb WRITE setAllowWeb NOTIFY allowWebChanged)
+    Q_PROPERTY(QString promptText READ promptText WRITE setPromptText NOTIFY promptTextChanged)
+
 public:
-    DesktopCodingComposerSelection(DesktopCodingModelCatalog catalog,
+    // What the user's choices depend on and change besides the selection: the selected project bounds the
+    // access a runtime mode gives, and the selected thread carries the choices.
+    class Host {
+    public:
+        virtual ~Host() = default;
+        virtual std::optional<DesktopCodingProject> selectedProject() const = 0;
+        virtual void updateSelectedThreadSettings() = 0;
+    };
+
+    DesktopCodingComposerSelection(Host &host, DesktopCodingModelCatalog catalog,
                                    const std::optional<DesktopCodingProject> &firstProject,
                                    QObject *parent = nullptr);
 
@@ -60,7 +86,30 @@ public:
     int promptCharacterCount() const;
     static int characterCount(const QString &text);
 
-    // User choices, clamped. The project decides the access a runtime mode gives.
+    // The user's choices, clamped, then written to the selected thread (the agent and the runtime mode
+    // always, a model or thinking level only when it is an option). Unknown raw values do nothing.
+    void chooseAgent(DesktopCodingAgent agent);
+    void chooseModel(const QString &id);
+    void chooseThinking(DesktopCodingThinkingLevel level);
+    void chooseRuntimeMode(DesktopCodingRuntimeMode mode);
+    Q_INVOKABLE void chooseAgentByID(const QString &agent);
+    Q_INVOKABLE void chooseModelByID(const QString &id) { chooseModel(id); }
+    Q_INVOKABLE void chooseThinkingByID(const QString &level);
+    Q_INVOKABLE void chooseRuntimeModeByID(const QString &mode);
+
+    // The QML forms of a model option (id, displayName, agent, supportsVision, speedLabel, thinkingLevels)
+    // and of a list of them; those of the published values.
+    static QVariantMap modelOptionForView(const DesktopCodingModelOption &option);
+    static QVariantList modelOptionsForView(const QList<DesktopCodingModelOption> &options);
+    QString agentRaw() const { return rawValue(agent()); }
+    QVariantList modelOptionsForView() const { return modelOptionsForView(modelOptions()); }
+    QVariantMap selectedModelForView() const;
+    QString thinkingRaw() const { return rawValue(thinking()); }
+    QStringList thinkingOptionsForView() const { return rawValues(thinkingOptions()); }
+    QString runtimeModeRaw() const { return rawValue(runtimeMode()); }
+
+    // Choices clamped without writing them anywhere else. The project decides the access a runtime mode
+    // gives.
     void selectAgent(DesktopCodingAgent agent, const std::optional<DesktopCodingProject> &project);
     // False (and nothing changes) when the id is not an option of the agent.
     bool selectModel(const QString &id);
@@ -92,6 +141,7 @@ private:
     template <typename Member, typename Value>
     void write(Member &member, const Value &value, void (DesktopCodingComposerSelection::*changed)());
 
+    Host &m_host;
     DesktopCodingModelCatalog m_modelCatalog;
     DesktopCodingComposerSettings m_settings;
     QString m_promptText;

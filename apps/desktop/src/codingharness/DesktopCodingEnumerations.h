@@ -10,6 +10,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <optional>
@@ -47,6 +48,23 @@ template <>
 std::optional<DesktopCodingRuntimeMode> fromRaw<DesktopCodingRuntimeMode>(const QString &raw);
 template <>
 std::optional<DesktopCodingEventKind> fromRaw<DesktopCodingEventKind>(const QString &raw);
+
+// The raw values of a list of cases, in order.
+template <typename List>
+QStringList rawValues(const List &cases) {
+    QStringList raw;
+    raw.reserve(qsizetype(cases.size()));
+    for (const auto value : cases)
+        raw.append(rawValue(value));
+    return raw;
+}
+
+// Calls `apply` with the case a raw value names; an unknown value does nothing.
+template <typename Enum, typename Apply>
+void withCase(const QString &raw, Apply apply) {
+    if (const std::optional<Enum> parsed = fromRaw<Enum>(raw))
+        apply(*parsed);
+}
 
 // Identifiers of the identifiable enumerations: the raw value.
 inline QString id(DesktopCodingAgent value) {

@@ -34,7 +34,7 @@ DesktopCodingHarnessViewModel::DesktopCodingHarnessViewModel(
     std::shared_ptr<DesktopCodingBridgeClient> bridgeClient, std::uint64_t sessionListTimeoutNanoseconds,
     QObject *parent)
     : QObject(parent), m_bridgeHealthSource(std::move(bridgeHealthSource)), m_bridgeClient(bridgeClient),
-      m_composer(std::move(modelCatalog), firstOf(projects)),
+      m_composer(*this, std::move(modelCatalog), firstOf(projects)),
       m_sync(*this, m_store, std::move(bridgePairingSource), std::move(bridgeSessionRecencySource),
              bridgeClient, sessionListTimeoutNanoseconds),
       m_dispatcher(m_store, m_approvals, m_sync, bridgeClient), m_selection(projects),
@@ -338,23 +338,19 @@ void DesktopCodingHarnessViewModel::ensureThreadForSelectedProject() {
 }
 
 void DesktopCodingHarnessViewModel::selectAgent(DesktopCodingAgent agent) {
-    m_composer.selectAgent(agent, selectedProject());
-    updateSelectedThreadSettings();
+    m_composer.chooseAgent(agent);
 }
 
 void DesktopCodingHarnessViewModel::selectModel(const QString &id) {
-    if (m_composer.selectModel(id))
-        updateSelectedThreadSettings();
+    m_composer.chooseModel(id);
 }
 
 void DesktopCodingHarnessViewModel::selectThinking(DesktopCodingThinkingLevel level) {
-    if (m_composer.selectThinking(level))
-        updateSelectedThreadSettings();
+    m_composer.chooseThinking(level);
 }
 
 void DesktopCodingHarnessViewModel::selectRuntimeMode(DesktopCodingRuntimeMode mode) {
-    applyRuntimeMode(mode);
-    updateSelectedThreadSettings();
+    m_composer.chooseRuntimeMode(mode);
 }
 
 void DesktopCodingHarnessViewModel::applyRuntimeMode(DesktopCodingRuntimeMode mode) {

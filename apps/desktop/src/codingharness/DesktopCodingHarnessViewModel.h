@@ -55,7 +55,9 @@ class DesktopCodingProjectThreadsModel;
 class DesktopCodingEventListModel;
 class DesktopCodingPendingApprovalListModel;
 
-class DesktopCodingHarnessViewModel : public QObject, private DesktopCodingSessionSync::Host {
+class DesktopCodingHarnessViewModel : public QObject,
+                                      private DesktopCodingSessionSync::Host,
+                                      private DesktopCodingComposerSelection::Host {
     Q_OBJECT
 
     // Published state. Optional texts read as "" when absent; enumerations as their raw values.
@@ -101,6 +103,9 @@ class DesktopCodingHarnessViewModel : public QObject, private DesktopCodingSessi
     Q_PROPERTY(QObject *chatEventModel READ chatEventModel CONSTANT)
     Q_PROPERTY(QObject *activityEventModel READ activityEventModel CONSTANT)
     Q_PROPERTY(QObject *pendingApprovalModel READ pendingApprovalModel CONSTANT)
+
+    // The composer's choices, for the parts of the screen that make them (the composer, the inspector).
+    Q_PROPERTY(rirudez::DesktopCodingComposerSelection *composerSelection READ composerSelection CONSTANT)
 
 public:
     // The application passes 8 s.
@@ -149,7 +154,7 @@ public:
     void setPromptText(const QString &text) { m_composer.setPromptText(text); }
 
     // ---- Derived values
-    std::optional<DesktopCodingProject> selectedProject() const;
+    std::optional<DesktopCodingProject> selectedProject() const override;
     std::optional<qsizetype> selectedThreadIndex() const override;
     const DesktopCodingThread *selectedThread() const;
     const DesktopCodingSession &visibleSession() const;
@@ -210,7 +215,7 @@ public:
     void selectThinking(DesktopCodingThinkingLevel level);
     void selectRuntimeMode(DesktopCodingRuntimeMode mode);
     void applyRuntimeMode(DesktopCodingRuntimeMode mode);
-    Q_INVOKABLE void updateSelectedThreadSettings();
+    Q_INVOKABLE void updateSelectedThreadSettings() override;
 
     // ---- Texts
     static QString displayPrompt(const QString &forBridgePrompt) {
@@ -239,11 +244,6 @@ public:
     Q_INVOKABLE void requestCancelActiveRepoMessage();
     // decision: "approved" or "denied"
     Q_INVOKABLE void requestRespondToApproval(const QString &approvalID, const QString &decision);
-    Q_INVOKABLE void selectAgentByID(const QString &agent);
-    Q_INVOKABLE void selectModelByID(const QString &id) { selectModel(id); }
-    Q_INVOKABLE void selectThinkingByID(const QString &level);
-    Q_INVOKABLE void selectRuntimeModeByID(const QString &mode);
-    Q_INVOKABLE void applyRuntimeModeByID(const QString &mode);
     // The pending approval shown by that event, or an empty map.
     Q_INVOKABLE QVariantMap pendingApprovalForEventID(const QString &eventID) const;
     Q_INVOKABLE QVariantList modelOptionsFor(const QString &agent) const;
@@ -253,6 +253,7 @@ public:
     QObject *chatEventModel() const { return m_chatEventModel; }
     QObject *activityEventModel() const { return m_activityEventModel; }
     QObject *pendingApprovalModel() const { return m_pendingApprovalModel; }
+    DesktopCodingComposerSelection *composerSelection() { return &m_composer; }
 
     // For the list models: the thread the event models show and its fold, the thread fold.
     std::optional<qsizetype> visibleThreadIndex() const { return m_visibleThreadIndex; }
@@ -334,21 +335,21 @@ private:
     QVariantMap modelCatalogForView() const;
     QString selectedProjectIDText() const { return selectedProjectID().value_or(QString()); }
     QString selectedAgentRaw() const { return rawValue(selectedAgent()); }
-    void setSelectedAgentRaw(const QString &agent) { selectAgentByID(agent); }
+    void setSelectedAgentRaw(const QString &agent) { m_composer.chooseAgentByID(agent); }
     QString selectedModelIDText() const { return selectedModelID().value_or(QString()); }
     QString selectedAccessRaw() const { return rawValue(selectedAccess()); }
     QString selectedPermissionRaw() const { return rawValue(selectedPermission()); }
     QString selectedThinkingRaw() const { return rawValue(selectedThinking()); }
-    void setSelectedThinkingRaw(const QString &level) { selectThinkingByID(level); }
+    void setSelectedThinkingRaw(const QString &level) { m_composer.chooseThinkingByID(level); }
     QVariantMap selectedThreadIDByProjectForView() const;
     QString bridgeRefreshErrorText() const { return m_bridgeRefreshError.value_or(QString()); }
     QVariantMap selectedProjectForView() const;
     int selectedThreadIndexForView() const;
     QString visibleSessionID() const { return visibleSession().id; }
     QString visibleSessionTitle() const { return visibleSession().title; }
-    QVariantList modelOptionsForView() const;
-    QVariantMap selectedModelForView() const;
-    QStringList thinkingOptionsForView() const;
+    QVariantList modelOptionsForView() const { return m_composer.modelOptionsForView(); }
+    QVariantMap selectedModelForView() const { return m_composer.selectedModelForView(); }
+    QStringList thinkingOptionsForView() const { return m_composer.thinkingOptionsForView(); }
     QStringList runtimeModeOptionsForView() const;
     QString selectedRuntimeModeRaw() const { return rawValue(selectedRuntimeMode()); }
     QVariantMap currentRequestDraftForView() const;

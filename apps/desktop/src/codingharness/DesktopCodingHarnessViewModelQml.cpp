@@ -12,23 +12,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// The raw values of a list of enumeration cases, in order.
-template <typename List>
-QStringList rawValues(const List &cases) {
-    QStringList raw;
-    raw.reserve(qsizetype(cases.size()));
-    for (const auto value : cases)
-        raw.append(rawValue(value));
-    return raw;
-}
-
-// Calls `apply` with the case a raw value names; an unknown value does nothing.
-template <typename Enum, typename Apply>
-void withCase(const QString &raw, Apply apply) {
-    if (const std::optional<Enum> parsed = fromRaw<Enum>(raw))
-        apply(*parsed);
-}
-
 QVariantMap projectForView(const DesktopCodingProject &project) {
     return {{u"id"_s, project.id},
             {u"name"_s, project.name},
@@ -39,15 +22,6 @@ QVariantMap projectForView(const DesktopCodingProject &project) {
             {u"maxAccess"_s, rawValue(project.maxAccess)},
             {u"supportedAccessModes"_s, rawValues(project.supportedAccessModes)},
             {u"allowWeb"_s, project.allowWeb}};
-}
-
-QVariantMap modelOptionForView(const DesktopCodingModelOption &option) {
-    return {{u"id"_s, option.id},
-            {u"displayName"_s, option.displayName},
-            {u"agent"_s, rawValue(option.agent)},
-            {u"supportsVision"_s, option.supportsVision},
-            {u"speedLabel"_s, option.speedLabel},
-            {u"thinkingLevels"_s, rawValues(option.thinkingLevels)}};
 }
 
 } // namespace
@@ -101,25 +75,6 @@ void DesktopCodingHarnessViewModel::requestRespondToApproval(const QString &appr
         decision, [&](RepoApprovalDecision parsed) { startDetached(respondToApproval(approvalID, parsed)); });
 }
 
-void DesktopCodingHarnessViewModel::selectAgentByID(const QString &agent) {
-    withCase<DesktopCodingAgent>(agent, [this](DesktopCodingAgent parsed) { selectAgent(parsed); });
-}
-
-void DesktopCodingHarnessViewModel::selectThinkingByID(const QString &level) {
-    withCase<DesktopCodingThinkingLevel>(
-        level, [this](DesktopCodingThinkingLevel parsed) { selectThinking(parsed); });
-}
-
-void DesktopCodingHarnessViewModel::selectRuntimeModeByID(const QString &mode) {
-    withCase<DesktopCodingRuntimeMode>(
-        mode, [this](DesktopCodingRuntimeMode parsed) { selectRuntimeMode(parsed); });
-}
-
-void DesktopCodingHarnessViewModel::applyRuntimeModeByID(const QString &mode) {
-    withCase<DesktopCodingRuntimeMode>(mode,
-                                       [this](DesktopCodingRuntimeMode parsed) { applyRuntimeMode(parsed); });
-}
-
 QVariantMap DesktopCodingHarnessViewModel::pendingApprovalForEventID(const QString &eventID) const {
     const std::optional<DesktopCodingPendingApproval> approval = pendingApproval(eventID);
     if (!approval)
@@ -138,8 +93,7 @@ QVariantMap DesktopCodingHarnessViewModel::pendingApprovalForEventID(const QStri
 QVariantList DesktopCodingHarnessViewModel::modelOptionsFor(const QString &agent) const {
     QVariantList list;
     withCase<DesktopCodingAgent>(agent, [&](DesktopCodingAgent parsed) {
-        for (const DesktopCodingModelOption &option : modelOptions(parsed, modelCatalog()))
-            list.append(modelOptionForView(option));
+        list = DesktopCodingComposerSelection::modelOptionsForView(modelOptions(parsed, modelCatalog()));
     });
     return list;
 }
@@ -153,12 +107,8 @@ QVariantList DesktopCodingHarnessViewModel::projectsForView() const {
 
 QVariantMap DesktopCodingHarnessViewModel::modelCatalogForView() const {
     QVariantMap map;
-    for (auto it = modelCatalog().constBegin(); it != modelCatalog().constEnd(); ++it) {
-        QVariantList options;
-        for (const DesktopCodingModelOption &option : it.value())
-            options.append(modelOptionForView(option));
-        map.insert(rawValue(it.key()), options);
-    }
+    for (auto it = modelCatalog().constBegin(); it != modelCatalog().constEnd(); ++it)
+        map.insert(rawValue(it.key()), DesktopCodingComposerSelection::modelOptionsForView(it.value()));
     return map;
 }
 
@@ -182,19 +132,6 @@ int DesktopCodingHarnessViewModel::selectedThreadIndexForView() const {
 
 int DesktopCodingHarnessViewModel::visibleTurnCount() const {
     return visibleFold().turnCount();
-}
-
-QVariantList DesktopCodingHarnessViewModel::modelOptionsForView() const {
-    return modelOptionsFor(rawValue(selectedAgent()));
-}
-
-QVariantMap DesktopCodingHarnessViewModel::selectedModelForView() const {
-    const std::optional<DesktopCodingModelOption> model = selectedModel();
-    return model ? modelOptionForView(*model) : QVariantMap();
-}
-
-QStringList DesktopCodingHarnessViewModel::thinkingOptionsForView() const {
-    return rawValues(thinkingOptions());
 }
 
 QStringList DesktopCodingHarnessViewModel::runtimeModeOptionsForView() const {

@@ -6,15 +6,20 @@ import Rirudez.Desktop
 // model and effort buttons, the character count and the round send/stop button.
 Rectangle {
     id: composer
-    // The view model's composer selection (prompt, model, effort) and turn (send, stop), and the screen's
-    // state (the open picker, the labels of efforts, the character count).
-    required property QtObject viewModel
+    // The composer's choices (prompt, model, effort) and the screen's state (the open picker, the labels of
+    // efforts, the character count).
+    required property DesktopCodingComposerSelection selection
     required property DesktopCodingHarnessViewState viewState
+    // The turn: whether one is running, and whether a prompt can be sent or the running turn stopped now.
+    required property bool sending
+    required property bool canSend
+    required property bool canStop
+    signal sendRequested()
+    signal stopRequested()
 
-    readonly property QtObject vm: viewModel
+    readonly property DesktopCodingComposerSelection sel: selection
     readonly property DesktopCodingHarnessViewState st: viewState
     readonly property int openPicker: st.composerPicker
-    readonly property bool sending: vm.isSending
 
     implicitHeight: column.implicitHeight + 24
     height: implicitHeight
@@ -33,11 +38,11 @@ Rectangle {
             visible: composer.openPicker === DesktopCodingHarnessViewState.ComposerPicker.model
             width: parent.width
             title: HarnessLabels.modelPicker
-            options: composer.vm ? composer.vm.modelOptions.map(o => ({ id: o.id, title: o.displayName, subtitle: o.speedLabel })) : []
-            currentID: composer.vm ? (composer.vm.selectedModel.id || "") : ""
+            options: composer.sel.modelOptions.map(o => ({ id: o.id, title: o.displayName, subtitle: o.speedLabel }))
+            currentID: composer.sel.selectedModel.id || ""
             optionPrefix: "modelOption_"
             onClose: composer.st.closeComposerPicker()
-            onChosen: (id) => { composer.vm.selectModelByID(id); composer.st.closeComposerPicker() }
+            onChosen: (id) => { composer.sel.chooseModelByID(id); composer.st.closeComposerPicker() }
         }
         PickerPanel {
             id: effortPanel
@@ -45,11 +50,11 @@ Rectangle {
             visible: composer.openPicker === DesktopCodingHarnessViewState.ComposerPicker.thinking
             width: parent.width
             title: HarnessLabels.effortPicker
-            options: composer.vm && composer.st ? composer.vm.thinkingOptions.map(l => ({ id: l, title: composer.st.thinkingLabel(l) })) : []
-            currentID: composer.vm ? composer.vm.selectedThinking : ""
+            options: composer.sel.thinkingOptions.map(l => ({ id: l, title: composer.st.thinkingLabel(l) }))
+            currentID: composer.sel.thinking
             optionPrefix: "effortOption_"
             onClose: composer.st.closeComposerPicker()
-            onChosen: (id) => { composer.vm.selectThinkingByID(id); composer.st.closeComposerPicker() }
+            onChosen: (id) => { composer.sel.chooseThinkingByID(id); composer.st.closeComposerPicker() }
         }
 
         Rectangle {
@@ -70,8 +75,8 @@ Rectangle {
                 TextArea {
                     id: editor
                     objectName: "promptEditor"
-                    text: composer.vm ? composer.vm.promptText : ""
-                    onTextChanged: if (composer.vm && composer.vm.promptText !== text) composer.vm.promptText = text
+                    text: composer.sel.promptText
+                    onTextChanged: if (composer.sel.promptText !== text) composer.sel.promptText = text
                     placeholderText: HarnessLabels.promptPlaceholder
                     placeholderTextColor: HarnessPalette.faint
                     wrapMode: TextEdit.Wrap
@@ -106,7 +111,7 @@ Rectangle {
                     objectName: "modelButton"
                     anchors.verticalCenter: parent.verticalCenter
                     symbol: "bolt"
-                    text: composer.vm && composer.vm.selectedModel.displayName ? composer.vm.selectedModel.displayName : HarnessLabels.defaultModel
+                    text: composer.sel.selectedModel.displayName || HarnessLabels.defaultModel
                     tint: HarnessPalette.muted
                     selected: composer.openPicker === DesktopCodingHarnessViewState.ComposerPicker.model
                     onClicked: composer.st.toggleComposerPicker(DesktopCodingHarnessViewState.ComposerPicker.model)
@@ -115,7 +120,7 @@ Rectangle {
                     objectName: "effortButton"
                     anchors.verticalCenter: parent.verticalCenter
                     symbol: "brain"
-                    text: composer.st && composer.vm ? composer.st.thinkingLabel(composer.vm.selectedThinking) : ""
+                    text: composer.st.thinkingLabel(composer.sel.thinking)
                     tint: HarnessPalette.muted
                     selected: composer.openPicker === DesktopCodingHarnessViewState.ComposerPicker.thinking
                     onClicked: composer.st.toggleComposerPicker(DesktopCodingHarnessViewState.ComposerPicker.thinking)
@@ -126,7 +131,7 @@ Rectangle {
                 anchors.right: actionButton.left
                 anchors.rightMargin: 10
                 anchors.verticalCenter: actionButton.verticalCenter
-                text: composer.st && composer.vm ? composer.st.characterCount(composer.vm.promptText) : "0"
+                text: composer.st.characterCount(composer.sel.promptText)
                 color: HarnessPalette.faint
                 font.pixelSize: 12
             }
@@ -140,7 +145,7 @@ Rectangle {
                 anchors.bottomMargin: 8
                 width: 32
                 height: 32
-                enabled: composer.vm !== null && (composer.vm.canSendPrompt || composer.vm.canCancelPrompt)
+                enabled: composer.canSend || composer.canStop
                 focusPolicy: Qt.NoFocus
                 Accessible.name: composer.sending ? HarnessLabels.stop : HarnessLabels.send
                 background: Rectangle {
@@ -157,9 +162,9 @@ Rectangle {
                 }
                 onClicked: {
                     if (composer.sending)
-                        composer.vm.requestCancelActiveRepoMessage()
+                        composer.stopRequested()
                     else
-                        composer.vm.requestSendPrompt()
+                        composer.sendRequested()
                 }
             }
         }

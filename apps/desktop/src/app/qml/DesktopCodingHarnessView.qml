@@ -165,8 +165,13 @@ Rectangle {
                 anchors.bottom: parent.bottom
                 anchors.left: parent.left
                 anchors.right: parent.right
-                viewModel: screen.vm
+                selection: screen.vm.composerSelection
                 viewState: screen.st
+                sending: screen.vm.isSending
+                canSend: screen.vm.canSendPrompt
+                canStop: screen.vm.canCancelPrompt
+                onSendRequested: screen.vm.requestSendPrompt()
+                onStopRequested: screen.vm.requestCancelActiveRepoMessage()
             }
         }
 
@@ -204,7 +209,11 @@ Rectangle {
     }
     Component {
         id: inspector
-        Inspector { viewModel: screen.vm; viewState: screen.st }
+        Inspector {
+            selection: screen.vm.composerSelection
+            projectID: screen.vm.selectedProject.id || ""
+            viewState: screen.st
+        }
     }
     Component {
         id: collapsedInspector

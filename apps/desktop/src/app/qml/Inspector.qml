@@ -6,12 +6,13 @@ import Rirudez.Desktop
 Rectangle {
     id: inspector
     objectName: "inspector"
-    // The view model's composer selection and request draft, and the screen's state (collapsing, labels, the
-    // request preview).
-    required property QtObject viewModel
+    // The composer's choices, the selected project's id (for the request preview) and the screen's state
+    // (collapsing, labels, the request preview).
+    required property DesktopCodingComposerSelection selection
+    required property string projectID
     required property DesktopCodingHarnessViewState viewState
 
-    readonly property QtObject vm: viewModel
+    readonly property DesktopCodingComposerSelection sel: selection
     readonly property DesktopCodingHarnessViewState st: viewState
 
     color: HarnessPalette.inspector
@@ -69,14 +70,14 @@ Rectangle {
                     width: body.width
                     symbol: modelData.symbol
                     title: modelData.title
-                    isCurrent: inspector.vm !== null && inspector.vm.selectedAgent === modelData.id
-                    onClicked: inspector.vm.selectedAgent = modelData.id
+                    isCurrent: inspector.sel.agent === modelData.id
+                    onClicked: inspector.sel.chooseAgentByID(modelData.id)
                 }
             }
 
             SectionTitle { text: HarnessLabels.modelSection; topPadding: 12; bottomPadding: 2 }
             Repeater {
-                model: inspector.vm ? inspector.vm.modelOptions : []
+                model: inspector.sel.modelOptions
                 delegate: InspectorOption {
                     required property var modelData
                     objectName: "inspectorModelOption_" + modelData.id
@@ -84,8 +85,8 @@ Rectangle {
                     symbol: "bolt"
                     title: modelData.displayName
                     subtitle: modelData.speedLabel || ""
-                    isCurrent: inspector.vm !== null && inspector.vm.selectedModel.id === modelData.id
-                    onClicked: inspector.vm.selectModelByID(modelData.id)
+                    isCurrent: inspector.sel.selectedModel.id === modelData.id
+                    onClicked: inspector.sel.chooseModelByID(modelData.id)
                 }
             }
 
@@ -99,11 +100,8 @@ Rectangle {
                     symbol: modelData.symbol
                     title: modelData.title
                     subtitle: modelData.subtitle
-                    isCurrent: inspector.vm !== null && inspector.vm.selectedRuntimeMode === modelData.id
-                    onClicked: {
-                        inspector.vm.applyRuntimeModeByID(modelData.id)
-                        inspector.vm.updateSelectedThreadSettings()
-                    }
+                    isCurrent: inspector.sel.runtimeMode === modelData.id
+                    onClicked: inspector.sel.chooseRuntimeModeByID(modelData.id)
                 }
             }
 
@@ -112,10 +110,10 @@ Rectangle {
                 width: body.width
                 spacing: 6
                 Repeater {
-                    model: inspector.vm ? inspector.vm.thinkingOptions : []
+                    model: inspector.sel.thinkingOptions
                     delegate: AbstractButton {
                         required property string modelData
-                        readonly property bool isCurrent: inspector.vm !== null && inspector.vm.selectedThinking === modelData
+                        readonly property bool isCurrent: inspector.sel.thinking === modelData
                         objectName: "thinkOption_" + modelData
                         implicitWidth: label.implicitWidth + 20
                         implicitHeight: 28
@@ -130,13 +128,13 @@ Rectangle {
                         }
                         contentItem: Text {
                             id: label
-                            text: inspector.st ? inspector.st.thinkingLabel(modelData) : modelData
+                            text: inspector.st.thinkingLabel(modelData)
                             horizontalAlignment: Text.AlignHCenter
                             verticalAlignment: Text.AlignVCenter
                             color: parent.isCurrent ? HarnessPalette.onDark : HarnessPalette.ink
                             font.pixelSize: 12
                         }
-                        onClicked: inspector.vm.selectedThinking = modelData
+                        onClicked: inspector.sel.chooseThinkingByID(modelData)
                     }
                 }
             }
@@ -155,8 +153,8 @@ Rectangle {
                     objectName: "webSwitch"
                     anchors.right: parent.right
                     anchors.verticalCenter: parent.verticalCenter
-                    checked: inspector.vm ? inspector.vm.allowWeb : false
-                    onToggled: inspector.vm.allowWeb = checked
+                    checked: inspector.sel.allowWeb
+                    onToggled: inspector.sel.allowWeb = checked
                     Accessible.name: HarnessLabels.web
                     indicator: Rectangle {
                         implicitWidth: 38
@@ -194,9 +192,8 @@ Rectangle {
                     width: parent.width - 20
                     spacing: 3
                     Repeater {
-                        model: inspector.vm && inspector.st ? inspector.st.requestPreview(inspector.vm.currentRequestDraft.projectID || "", inspector.vm.currentRequestDraft.agent || "",
-                                                                                          inspector.vm.currentRequestDraft.modelID || "", inspector.vm.selectedRuntimeMode,
-                                                                                          inspector.vm.currentRequestDraft.thinking || "", !!inspector.vm.currentRequestDraft.allowWeb) : []
+                        model: inspector.st.requestPreview(inspector.projectID, inspector.sel.agent, inspector.sel.selectedModel.id || "",
+                                                          inspector.sel.runtimeMode, inspector.sel.thinking, inspector.sel.allowWeb)
                         delegate: Row {
                             required property var modelData
                             Text {

@@ -413,6 +413,11 @@ TEST_F(ConnectedScreenTest, ProjectAndThreadRowsSelectAndTheInspectorWritesTheCo
     ASSERT_TRUE(screen->click(u"thinkOption_low"_s));
     EXPECT_EQ(vm->selectedThinking(), DesktopCodingThinkingLevel::low);
     EXPECT_EQ(text(screen->find(u"requestValue_think"_s)), u"low"_s);
+    ASSERT_TRUE(screen->click(u"webSwitch"_s));
+    EXPECT_TRUE(vm->allowWeb());
+    EXPECT_EQ(text(screen->find(u"requestValue_web"_s)), u"on"_s);
+    EXPECT_EQ(text(screen->find(u"requestValue_project"_s)), bridge->demoProjectID());
+    EXPECT_EQ(text(screen->find(u"requestValue_model"_s)), vm->selectedModel()->id);
     // The selected thread keeps the settings.
     EXPECT_EQ(vm->selectedThread()->permission, AgentPermissionMode::bypassPermissions);
     EXPECT_EQ(vm->selectedThread()->agent, DesktopCodingAgent::claude);

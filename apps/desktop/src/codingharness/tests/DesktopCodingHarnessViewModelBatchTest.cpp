@@ -8,6 +8,7 @@
 #include "DesktopCodingListModels.h"
 #include "EventLoop.h"
 #include "InProcessBridge.h"
+#include "ListAndSelect.h"
 
 #include "rirudez/bridgekit/BridgeClient.h"
 
@@ -104,15 +105,7 @@ struct Screen {
     QAbstractItemModelTester threadTester{qobject_cast<QAbstractItemModel *>(viewModel.threadModel()),
                                           QAbstractItemModelTester::FailureReportingMode::Fatal};
 
-    Screen() {
-        RepoSessionSummary summary;
-        summary.sessionID = sessionID;
-        summary.projectID = DesktopCodingHarnessViewModel::sampleProjects().constFirst().id;
-        summary.agent = Agent::claude;
-        summary.access = RepoAccessMode::edit;
-        viewModel.handleBridgeMessage(BridgeMessage{BridgeMessage::RepoSessions{u"list"_s, {summary}}});
-        viewModel.selectThread(sessionID);
-    }
+    Screen() { rirudez::testing::listAndSelect(viewModel, sessionID); }
 };
 
 BridgeMessage frame(std::uint64_t sequence, RepoSessionEvent::Value value) {
@@ -265,13 +258,7 @@ TEST(BatchedReplay, FramesReceivedWithTheSessionListAreShownAfterTheRefreshGoesO
     DesktopCodingHarnessViewModel viewModel(DesktopCodingHarnessViewModel::sampleProjects(),
                                             DesktopCodingHarnessViewModel::fallbackModelCatalog(), pairing,
                                             pairing, std::make_shared<NoRecency>(), client);
-    RepoSessionSummary summary;
-    summary.sessionID = sessionID;
-    summary.projectID = DesktopCodingHarnessViewModel::sampleProjects().constFirst().id;
-    summary.agent = Agent::claude;
-    summary.access = RepoAccessMode::edit;
-    viewModel.handleBridgeMessage(BridgeMessage{BridgeMessage::RepoSessions{u"list"_s, {summary}}});
-    viewModel.selectThread(sessionID);
+    const RepoSessionSummary summary = rirudez::testing::listAndSelect(viewModel, sessionID);
 
     using E = RepoSessionEvent;
     client->script = [&](const ClientMessage &message) -> QList<BridgeMessage> {
