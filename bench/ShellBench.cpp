@@ -336,7 +336,7 @@ void pageRenderer(benchmark::State &state, DesktopCanvasReplayPageItem::Drawing 
         };
         std::optional<Clock::time_point> firstFrame;
         QObject::connect(window, &QQuickWindow::frameSwapped, window, [&] {
-            if (!firstFrame && firstPage() && firstPage()->paintCount() > 0)
+            if (!firstFrame && firstPage() && firstPage()->paintCount() > 0 && firstPage()->isDrawn())
                 firstFrame = Clock::now();
         });
         if (!waitUntil([&] { return firstFrame.has_value(); })) {
