@@ -43,7 +43,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sstream>
+#include <string>
 #include <vector>
 
 namespace rirudez::screenbench {
@@ -73,15 +75,27 @@ inline double secondsSinceProcessStart() {
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9 - std::stod(field) / double(sysconf(_SC_CLK_TCK));
 }
 
-// Every frame the window swaps, stamped on the thread that renders it.
+// Every frame the window swaps, stamped on the thread that renders it, with the UI thread's processor time
+// and the time it spent ready to run while other threads had the processors (the kernel's schedstat of that
+// thread: both in nanoseconds, 0 where the kernel keeps no such figures).
 class FrameRecorder {
 public:
-    explicit FrameRecorder(QQuickWindow *window) {
+    struct Interval {
+        double ms = 0;
+        double uiCpuMs = 0;
+        double uiWaitMs = 0; // ready to run, waiting for a processor
+    };
+
+    explicit FrameRecorder(QQuickWindow *window)
+        : m_uiSchedstat("/proc/self/task/" + std::to_string(gettid()) + "/schedstat") {
         QObject::connect(
             window, &QQuickWindow::frameSwapped, window,
             [this] {
+                Swap swap{Clock::now(), 0, 0};
+                std::ifstream schedstat(m_uiSchedstat);
+                schedstat >> swap.uiCpuNs >> swap.uiWaitNs;
                 const std::lock_guard lock(m_mutex);
-                m_swaps.push_back(Clock::now());
+                m_swaps.push_back(swap);
             },
             Qt::DirectConnection);
     }
@@ -92,23 +106,42 @@ public:
     // The first swap at or after `time`.
     std::optional<Clock::time_point> firstSwapAfter(Clock::time_point time) const {
         const std::lock_guard lock(m_mutex);
-        const auto found = std::lower_bound(m_swaps.begin(), m_swaps.end(), time);
-        return found == m_swaps.end() ? std::nullopt : std::optional(*found);
+        const auto found =
+            std::lower_bound(m_swaps.begin(), m_swaps.end(), time,
+                             [](const Swap &swap, Clock::time_point t) { return swap.at < t; });
+        return found == m_swaps.end() ? std::nullopt : std::optional(found->at);
+    }
+    // The intervals between consecutive swaps inside [from, to].
+    std::vector<Interval> intervalDetails(Clock::time_point from, Clock::time_point to) const {
+        const std::lock_guard lock(m_mutex);
+        std::vector<Interval> result;
+        for (std::size_t i = 1; i < m_swaps.size(); ++i) {
+            const Swap &before = m_swaps[i - 1];
+            const Swap &after = m_swaps[i];
+            if (before.at >= from && after.at <= to)
+                result.push_back(Interval{millisecondsBetween(before.at, after.at),
+                                          double(after.uiCpuNs - before.uiCpuNs) / 1e6,
+                                          double(after.uiWaitNs - before.uiWaitNs) / 1e6});
+        }
+        return result;
     }
     // Intervals between consecutive swaps inside [from, to], in milliseconds.
     std::vector<double> intervals(Clock::time_point from, Clock::time_point to) const {
-        const std::lock_guard lock(m_mutex);
         std::vector<double> result;
-        for (std::size_t i = 1; i < m_swaps.size(); ++i) {
-            if (m_swaps[i - 1] >= from && m_swaps[i] <= to)
-                result.push_back(millisecondsBetween(m_swaps[i - 1], m_swaps[i]));
-        }
+        for (const Interval &interval : intervalDetails(from, to))
+            result.push_back(interval.ms);
         return result;
     }
 
 private:
+    struct Swap {
+        Clock::time_point at;
+        long long uiCpuNs = 0;
+        long long uiWaitNs = 0;
+    };
+    const std::string m_uiSchedstat;
     mutable std::mutex m_mutex;
-    std::vector<Clock::time_point> m_swaps;
+    std::vector<Swap> m_swaps;
 };
 
 // The application window over a root view, built as main() builds it.

@@ -116,6 +116,15 @@ void DesktopCodingAnswerBlocks::setText(const QString &text) {
     Q_EMIT textChanged();
 }
 
+void DesktopCodingAnswerBlocks::takeText(QAbstractItemModel *model, int row, const QByteArray &roleName) {
+    if (!model || row < 0 || row >= model->rowCount()) {
+        setText({});
+        return;
+    }
+    const int role = model->roleNames().key(roleName, -1);
+    setText(role < 0 ? QString() : model->index(row, 0).data(role).toString());
+}
+
 int DesktopCodingAnswerBlocks::rowCount(const QModelIndex &parent) const {
     return parent.isValid() ? 0 : int(m_blocks.size());
 }

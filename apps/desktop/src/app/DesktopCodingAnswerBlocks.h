@@ -9,6 +9,7 @@
 // end, earlier blocks never change: a cut depends only on the text before it and the character it falls on.
 
 #include <QAbstractListModel>
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QtQml/qqmlregistration.h>
@@ -36,6 +37,10 @@ public:
     // text rebuilds the blocks.
     void setText(const QString &text);
     void setMaxBlockLength(qsizetype length) { m_maxBlockLength = length; }
+    // Takes the text of `row` in `model` (its role named `roleName`; no row or no model: no text) without
+    // handing it through the QML engine: a streamed answer of tens of thousands of characters copied into a
+    // script string on every update keeps the engine's collector busy, and each collection stalls a frame.
+    Q_INVOKABLE void takeText(QAbstractItemModel *model, int row, const QByteArray &roleName);
 
     int rowCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role) const override;

@@ -56,12 +56,15 @@ void DesktopCodingConversationFold::Change::merge(const Change &later) {
     chatRowsInserted = spanning(chatRowsInserted, later.chatRowsInserted);
     activityRowsInserted = spanning(activityRowsInserted, later.activityRowsInserted);
     chatRowsChanged = spanning(chatRowsChanged, later.chatRowsChanged);
+    chatRowTimesChanged = chatRowTimesChanged || later.chatRowTimesChanged;
     // A changed row that was inserted by the same run is announced by its insertion.
     if (chatRowsChanged && chatRowsInserted) {
         chatRowsChanged->last = std::min(chatRowsChanged->last, chatRowsInserted->first - 1);
         if (chatRowsChanged->last < chatRowsChanged->first)
             chatRowsChanged.reset();
     }
+    if (!chatRowsChanged)
+        chatRowTimesChanged = false;
 }
 
 void DesktopCodingConversationFold::rebuild(const QList<DesktopCodingEvent> &events) {
@@ -124,6 +127,7 @@ void DesktopCodingConversationFold::take(const QList<DesktopCodingEvent> &events
             row.last = index;
             m_chatRowOfEvent[index] = m_chat.size() - 1;
             change.chatRowsChanged = Rows{m_chat.size() - 1, m_chat.size() - 1};
+            change.chatRowTimesChanged = true;
         } else if (!isBlank(event.summary)) {
             addChatRow();
         }
@@ -226,9 +230,12 @@ DesktopCodingThreadListModel::DesktopCodingThreadListModel(const DesktopCodingHa
     });
     connect(store, &DesktopCodingThreadStore::eventsChanged, this,
             [this](qsizetype row, const DesktopCodingConversationFold::Change &, bool newEvent) {
-                if (newEvent)
+                if (newEvent) {
                     threadChanged(row, {SubtitleRole, UpdatedAtRole, TurnCountRole, HasContentRole});
-                else
+                    return;
+                }
+                const auto shown = m_shownSubtitles.constFind(m_viewModel->threads()[row].id);
+                if (shown == m_shownSubtitles.constEnd() || *shown != subtitle(row))
                     threadChanged(row, {SubtitleRole});
             });
     connect(viewModel, &DesktopCodingHarnessViewModel::selectedThreadMarkChanged, this, [this] {
@@ -254,9 +261,11 @@ QVariant DesktopCodingThreadListModel::data(const QModelIndex &index, int role) 
         return thread.id;
     case ProjectIdRole:
         return thread.projectID;
-    case SubtitleRole:
-        return m_viewModel->foldOfThread(row).subtitle(
-            thread.session.events, thread.bridgeSessionID ? u"Waiting for first message"_s : u"Ready"_s);
+    case SubtitleRole: {
+        QString shown = subtitle(row);
+        m_shownSubtitles.insert(thread.id, shown);
+        return shown;
+    }
     case UpdatedAtRole:
         return thread.updatedAt;
     case BridgeSessionIdRole:
@@ -283,6 +292,12 @@ QHash<int, QByteArray> DesktopCodingThreadListModel::roleNames() const {
             {AgentRole, "agent"},          {ModelIdRole, "modelID"},
             {TurnCountRole, "turnCount"},  {IsSelectedRole, "isSelected"},
             {HasContentRole, "hasContent"}};
+}
+
+QString DesktopCodingThreadListModel::subtitle(qsizetype row) const {
+    const DesktopCodingThread &thread = m_viewModel->threads()[row];
+    return m_viewModel->foldOfThread(row).subtitle(
+        thread.session.events, thread.bridgeSessionID ? u"Waiting for first message"_s : u"Ready"_s);
 }
 
 void DesktopCodingThreadListModel::threadChanged(qsizetype row, const QList<int> &roles) {
@@ -459,10 +474,15 @@ void DesktopCodingEventListModel::apply(const DesktopCodingConversationFold::Cha
         m_rowCount = expected;
         endInsertRows();
     }
-    if (m_part == Part::chat && change.chatRowsChanged)
+    // A row whose last event only grew keeps its time: a streamed answer changes its text alone (a row told
+    // that its time changed converts and compares it again, thousands of times a second).
+    if (m_part == Part::chat && change.chatRowsChanged) {
+        QList<int> roles{SummaryRole, Qt::DisplayRole, SummaryLengthRole};
+        if (change.chatRowTimesChanged)
+            roles.append(CreatedAtRole);
         Q_EMIT dataChanged(index(int(change.chatRowsChanged->first)),
-                           index(int(change.chatRowsChanged->last)),
-                           {SummaryRole, Qt::DisplayRole, SummaryLengthRole, CreatedAtRole});
+                           index(int(change.chatRowsChanged->last)), roles);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include "DesktopCodingHarnessModels.h"
 
 #include <QAbstractListModel>
+#include <QHash>
 #include <QList>
 #include <QSortFilterProxyModel>
 #include <QString>
@@ -39,6 +40,8 @@ public:
     struct Change {
         std::optional<Rows> chatRowsInserted;
         std::optional<Rows> chatRowsChanged;
+        // A changed row took a later event (its time moved), not just more text in the event it ends with.
+        bool chatRowTimesChanged = false;
         std::optional<Rows> activityRowsInserted;
         bool reset = false; // the rows were rebuilt from the whole log
 
@@ -121,8 +124,12 @@ public:
 
 private:
     void threadChanged(qsizetype row, const QList<int> &roles = {});
+    QString subtitle(qsizetype row) const;
 
     const DesktopCodingHarnessViewModel *m_viewModel;
+    // The subtitle last handed out per thread id: a streamed answer changes its thread's events thousands
+    // of times a second, its subtitle (the answer's first words) hardly ever.
+    mutable QHash<QString, QString> m_shownSubtitles;
 };
 
 // The threads of the selected project as the rail lists them (`projectThreads`): threads without bridge

@@ -25,17 +25,24 @@ Item {
 
     readonly property bool isAssistant: style.markdown
     // The text on screen. Streamed assistant text grows by a word per event, up to thousands a second, and
-    // every change lays the whole Markdown text out again: while it grows it is read at most every 50 ms.
+    // every change lays its last block out again: while it grows it is read at most every 50 ms. Assistant
+    // text goes from the model to its blocks directly (it may be tens of thousands of characters); other
+    // text is short and read into shownSummary.
     property string shownSummary
+    property bool summaryRead: false
     function readSummary() {
-        shownSummary = eventModel && rowIndex >= 0 ? eventModel.summaryAt(rowIndex) : ""
+        const readable = eventModel && rowIndex >= 0
+        shownSummary = readable && !isAssistant ? eventModel.summaryAt(rowIndex) : ""
+        answerBlocks.takeText(isAssistant ? eventModel : null, rowIndex, "summary")
+        summaryRead = readable
     }
     // A reused row may show another event (even of the same length) at the same place after a thread switch.
     onRowIndexChanged: readSummary()
     onEventIDChanged: readSummary()
     onEventModelChanged: readSummary()
+    onIsAssistantChanged: readSummary()
     onSummaryLengthChanged: {
-        if (!isAssistant || shownSummary.length === 0)
+        if (!isAssistant || !summaryRead)
             readSummary()
         else if (!textThrottle.running)
             textThrottle.start()
@@ -122,13 +129,12 @@ Item {
             // Assistant text is Markdown, laid out block by block: a growing answer lays out its last block only.
             Column {
                 objectName: row.isAssistant ? "eventSummary" : ""
-                readonly property string text: answerBlocks.text
+                readonly property alias text: answerBlocks.text
                 visible: row.isAssistant
                 width: parent.width
                 Repeater {
                     model: DesktopCodingAnswerBlocks {
                         id: answerBlocks
-                        text: row.isAssistant ? row.shownSummary : ""
                     }
                     delegate: TextEdit {
                         required property string blockText

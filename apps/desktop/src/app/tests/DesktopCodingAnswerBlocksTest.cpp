@@ -6,6 +6,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
+#include <QStandardItemModel>
 
 #include <gtest/gtest.h>
 
@@ -103,6 +104,64 @@ TEST(AnswerBlocks, GrowthChangesOnlyTheLastBlockAndMatchesTheWholeText) {
     grown.setText(u"Other."_s);
     EXPECT_EQ(resets.count(), 1);
     EXPECT_EQ(grown.rowCount(), 1);
+}
+
+// A row's text is taken from its model by role name, as the conversation row hands over a streamed answer;
+// whatever cannot be read gives no text, and a grown row still changes only the last block.
+struct TakeCase {
+    const char *name;
+    bool withModel;
+    int row;
+    QByteArray roleName;
+    QString expected;
+};
+
+class AnswerBlockTakeTest : public ::testing::TestWithParam<TakeCase> {};
+
+TEST_P(AnswerBlockTakeTest, TakesTheRowsText) {
+    const TakeCase &c = GetParam();
+    QStandardItemModel model;
+    model.setItemRoleNames({{Qt::UserRole + 4, "summary"}, {Qt::UserRole + 5, "detail"}});
+    for (const QString &text : {u"First answer."_s, u"Second answer."_s}) {
+        auto *item = new QStandardItem;
+        item->setData(text, Qt::UserRole + 4);
+        model.appendRow(item);
+    }
+    DesktopCodingAnswerBlocks blocks;
+    blocks.setText(u"Shown before."_s);
+    blocks.takeText(c.withModel ? &model : nullptr, c.row, c.roleName);
+    EXPECT_EQ(blocks.text(), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Take, AnswerBlockTakeTest,
+                         ::testing::Values(TakeCase{"Row", true, 1, "summary", u"Second answer."_s},
+                                           TakeCase{"RowPastTheEnd", true, 2, "summary", {}},
+                                           TakeCase{"NoRow", true, -1, "summary", {}},
+                                           TakeCase{"NoModel", false, 0, "summary", {}},
+                                           TakeCase{"RoleWithoutData", true, 0, "detail", {}},
+                                           TakeCase{"UnknownRole", true, 0, "title", {}}),
+                         [](const ::testing::TestParamInfo<TakeCase> &takeInfo) {
+                             return std::string(takeInfo.param.name);
+                         });
+
+TEST(AnswerBlocks, TakingAGrownRowChangesOnlyTheLastBlock) {
+    QStandardItemModel model;
+    model.setItemRoleNames({{Qt::UserRole + 4, "summary"}});
+    auto *item = new QStandardItem;
+    item->setData(u"One.\n\nTwo"_s, Qt::UserRole + 4);
+    model.appendRow(item);
+    DesktopCodingAnswerBlocks blocks;
+    blocks.takeText(&model, 0, "summary");
+    ASSERT_EQ(blocks.rowCount(), 2);
+
+    QSignalSpy resets(&blocks, &QAbstractItemModel::modelReset);
+    QSignalSpy changes(&blocks, &QAbstractItemModel::dataChanged);
+    item->setData(u"One.\n\nTwo and three."_s, Qt::UserRole + 4);
+    blocks.takeText(&model, 0, "summary");
+    EXPECT_EQ(resets.count(), 0);
+    ASSERT_EQ(changes.count(), 1);
+    EXPECT_EQ(changes.first().first().value<QModelIndex>().row(), 1);
+    EXPECT_EQ(blocks.blockText(1), u"Two and three."_s);
 }
 
 } // namespace

@@ -105,6 +105,14 @@ TEST_F(CodingViewModelBridgeTest, APromptOpensASessionStreamsOneAssistantRowAndT
     }
     EXPECT_EQ(assistantRowsInserted, 1);
     EXPECT_GE(chatChanges.size(), textFrames - 1);
+    // Growing in place changes the row's text, never its time.
+    qsizetype textChanges = 0;
+    for (const QList<QVariant> &args : chatChanges) {
+        const auto roles = args.at(2).value<QList<int>>();
+        textChanges += roles.contains(DesktopCodingEventListModel::SummaryLengthRole) ? 1 : 0;
+        EXPECT_FALSE(roles.contains(DesktopCodingEventListModel::CreatedAtRole));
+    }
+    EXPECT_GT(textChanges, 0);
 
     // The created file and the result with its usage.
     ASSERT_EQ(eventsOf(DesktopCodingEventKind::createdFile).size(), 1);

@@ -130,9 +130,21 @@ TEST(ConversationFold, StreamingIntoTheLastRowChangesOnlyThatRow) {
         ASSERT_FALSE(change.reset);
         ASSERT_EQ(change.chatRowsChanged, (DesktopCodingConversationFold::Rows{1, 1}));
         ASSERT_FALSE(change.chatRowsInserted);
+        ASSERT_FALSE(change.chatRowTimesChanged); // the row still ends with the same event
     }
     EXPECT_EQ(fold.chatCount(), 2);
     EXPECT_EQ(fold.chatSummary(events, 1).size(), 3 + 200);
+
+    // Another text event merged into the row moves the row's time to its own.
+    events.append(DesktopCodingEvent(u"b"_s, DesktopCodingEventKind::assistantText, u" more"_s));
+    DesktopCodingConversationFold::Change merged = fold.appended(events);
+    ASSERT_EQ(merged.chatRowsChanged, (DesktopCodingConversationFold::Rows{1, 1}));
+    EXPECT_TRUE(merged.chatRowTimesChanged);
+    // A run that inserts the row it changed announces the insertion only.
+    merged.merge(
+        DesktopCodingConversationFold::Change{.chatRowsInserted = DesktopCodingConversationFold::Rows{1, 1}});
+    EXPECT_FALSE(merged.chatRowsChanged);
+    EXPECT_FALSE(merged.chatRowTimesChanged);
 }
 
 TEST(ConversationFold, LeadingSnippetReadsLikeTheWholeSnippet) {
