@@ -65,7 +65,10 @@ void DesktopCanvasReplayPageImages::settle(const Key &key, bool inView) {
 }
 
 void DesktopCanvasReplayPageImages::cancel(const Key &key) {
-    std::erase_if(m_asks, [&](const Ask &a) { return a.key == key; });
+    // A held page given up before its item settled it (the item went away) no longer keeps the worker
+    // waiting.
+    if (std::erase_if(m_asks, [&](const Ask &a) { return a.key == key; }) > 0 && isHeld(key.page))
+        startNext();
 }
 
 void DesktopCanvasReplayPageImages::clear() {

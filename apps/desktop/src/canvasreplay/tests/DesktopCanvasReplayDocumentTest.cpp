@@ -245,6 +245,25 @@ TEST(CanvasPageImages, DrawsTheFirstPagesInViewAtOnceAndTheRestOffTheUiThread) {
     EXPECT_EQ(ready.size(), 5u);
 }
 
+// A held page whose item goes away before settling it does not leave the pages asked after it undrawn.
+TEST(CanvasPageImages, AHeldPageGivenUpReleasesTheWorker) {
+    ensureApplication();
+    DesktopCanvasReplayPageImages images;
+    std::vector<int> ready;
+    QObject::connect(
+        &images, &DesktopCanvasReplayPageImages::imageReady,
+        [&](const DesktopCanvasReplayPageImages::Key &done, const QImage &) { ready.push_back(done.page); });
+    auto key = [](int page) { return DesktopCanvasReplayPageImages::Key{page, 7, QSize(40, 52)}; };
+    const auto fill = [](QPainter &painter) { painter.fillRect(0, 0, 40, 52, Qt::darkBlue); };
+
+    images.drawFirstPagesAtOnce(1);
+    images.request(key(0), fill);
+    images.request(key(2), fill);
+    images.cancel(key(0));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !ready.empty(); }, 10000));
+    EXPECT_EQ(ready, (std::vector<int>{2}));
+}
+
 // Laying out another conversation holds the pages its views show first; growing the same one does not.
 TEST(CanvasDocumentRelayout, AnotherConversationHoldsItsFirstPages) {
     ensureApplication();
