@@ -265,21 +265,45 @@ Expected<std::uint64_t, QString> SessionStore::append(const QString &sessionID,
     if (it == m_sessions.end())
         return u"unknown session %1"_s.arg(sessionID);
     const std::uint64_t sequence = it->lastSequence + 1;
-    QFile file(QDir(sessionFolder(sessionID)).filePath(QString::fromLatin1(eventsFile)));
-    const bool existed = file.exists();
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return u"cannot append to the event log of %1: %2"_s.arg(sessionID, file.errorString());
-    if (!existed)
-        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    // One write call per line keeps lines whole unless the process dies in the middle of it.
+    QString error;
+    QFile *file = openLog(sessionID, &error);
+    if (!file)
+        return u"cannot append to the event log of %1: %2"_s.arg(sessionID, error);
+    // One write call per line keeps lines whole unless the process dies in the middle of it; the line is
+    // handed to the system before the event counts as stored.
     const QByteArray line = encodeLine(sequence, event) + '\n';
-    if (file.write(line) != line.size() || !file.flush())
-        return u"cannot append to the event log of %1: %2"_s.arg(sessionID, file.errorString());
+    if (file->write(line) != line.size() || !file->flush()) {
+        error = file->errorString();
+        m_openLogs.remove_if([&](const auto &open) { return open.first == sessionID; });
+        return u"cannot append to the event log of %1: %2"_s.arg(sessionID, error);
+    }
     it->lastSequence = sequence;
     it->updatedAt = QDateTime::currentDateTimeUtc();
     if (m_frames.contains(sessionID))
         m_frames.append(sessionID, sequence, encodeFrame(sessionID, sequence, event));
     return sequence;
+}
+
+QFile *SessionStore::openLog(const QString &sessionID, QString *error) {
+    const auto found = std::find_if(m_openLogs.begin(), m_openLogs.end(),
+                                    [&](const auto &open) { return open.first == sessionID; });
+    if (found != m_openLogs.end()) {
+        m_openLogs.splice(m_openLogs.begin(), m_openLogs, found);
+        return m_openLogs.front().second.get();
+    }
+    auto file =
+        std::make_unique<QFile>(QDir(sessionFolder(sessionID)).filePath(QString::fromLatin1(eventsFile)));
+    const bool existed = file->exists();
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Append)) {
+        *error = file->errorString();
+        return nullptr;
+    }
+    if (!existed)
+        file->setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    m_openLogs.emplace_front(sessionID, std::move(file));
+    if (m_openLogs.size() > std::size_t(mostOpenLogs))
+        m_openLogs.pop_back();
+    return m_openLogs.front().second.get();
 }
 
 bool SessionStore::updateSummary(const RepoSessionSummary &summary) {

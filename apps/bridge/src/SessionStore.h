@@ -12,13 +12,17 @@
 #include "rirudez/bridgekit/Expected.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
+#include <list>
+#include <memory>
 #include <optional>
+#include <utility>
 
 namespace rirudez::server {
 
@@ -87,9 +91,15 @@ private:
     bool writeSummary(const Entry &entry, QString *error = nullptr) const;
     std::optional<Entry> loadSession(const QString &sessionID, QList<SessionFrameCache::Frame> *frames);
 
+    // The open event log of a session, opened on its first append and kept for the next ones (a streamed
+    // turn appends thousands of events a second). Only the logs appended to last stay open.
+    QFile *openLog(const QString &sessionID, QString *error);
+    static constexpr qsizetype mostOpenLogs = 8;
+
     QString m_path;
     QHash<QString, Entry> m_sessions;
     SessionFrameCache m_frames;
+    std::list<std::pair<QString, std::unique_ptr<QFile>>> m_openLogs; // most recently appended to first
 };
 
 // Session identifiers are lower-case UUIDs; only names of this shape are ever used as folder names.

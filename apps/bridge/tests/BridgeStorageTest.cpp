@@ -137,6 +137,46 @@ TEST(SessionStore, TornLastLineIsDroppedAndTheNextEventStartsOnAFreshLine) {
 // A log that ends in a running turn (the bridge was killed mid-turn) gets the turn's end on the next load,
 // exactly once, after its unanswered approvals are resolved as denied; a log whose last turn ended is left as
 // it is.
+// Appends to more sessions than the store keeps logs open for, interleaved: each log holds exactly its own
+// events in order, on disk as soon as append returns (read while the store still runs, and after a restart).
+TEST(SessionStore, InterleavedAppendsToManySessionsLandInTheirOwnLogs) {
+    QTemporaryDir temp;
+    constexpr int sessions = 11;
+    constexpr int rounds = 5;
+    QStringList ids;
+    {
+        SessionStore store(temp.path());
+        for (int s = 0; s < sessions; ++s) {
+            auto created = store.create(summaryFor(u"demo"_s));
+            ASSERT_TRUE(created);
+            ids.append(created->sessionID);
+        }
+        for (int round = 0; round < rounds; ++round)
+            for (int s = 0; s < sessions; ++s) // a stride that revisits logs closed in between
+                ASSERT_TRUE(store.append(ids[(s * 7) % sessions],
+                                         E{E::AssistantText{u"%1/%2"_s.arg((s * 7) % sessions).arg(round)}}));
+        for (int s = 0; s < sessions; ++s) {
+            const QByteArray log = readAll(temp.filePath(ids[s] + u"/events.jsonl"_s));
+            EXPECT_EQ(log.count('\n'), 1 + rounds) << s;
+            EXPECT_TRUE(log.endsWith('\n'));
+        }
+    }
+    SessionStore reopened(temp.path());
+    EXPECT_EQ(reopened.load(), sessions);
+    for (int s = 0; s < sessions; ++s) {
+        auto events = reopened.events(ids[s]);
+        ASSERT_TRUE(events);
+        ASSERT_EQ(events->size(), 1 + rounds);
+        for (int round = 0; round < rounds; ++round) {
+            const auto &stored = (*events)[1 + round];
+            EXPECT_EQ(stored.sequence, std::uint64_t(2 + round));
+            const auto *text = std::get_if<E::AssistantText>(&stored.event.value);
+            ASSERT_NE(text, nullptr);
+            EXPECT_EQ(text->text, u"%1/%2"_s.arg(s).arg(round));
+        }
+    }
+}
+
 TEST(SessionStore, ATurnRunningAtTheLastStopIsRecordedAsCancelledOnLoad) {
     const E prompt{E::UserMessage{u"m"_s, u"hi"_s, {}}};
     const auto asks = [](const char *id) {
