@@ -115,11 +115,15 @@ void DesktopCodingHarnessViewState::readViewModel() {
     if (m_viewModel) {
         if (const DesktopCodingThread *thread = m_viewModel->selectedThread())
             threadID = thread->id;
-        const auto &events = m_viewModel->visibleSession().events;
-        if (!events.isEmpty())
-            lastEventID = events.constLast().id;
-        if (auto *chat = qobject_cast<QAbstractItemModel *>(m_viewModel->chatEventModel()))
+        if (auto *chat = qobject_cast<QAbstractItemModel *>(m_viewModel->chatEventModel())) {
             chatRows = chat->rowCount();
+            if (m_chatEventIDRole < 0)
+                m_chatEventIDRole = chat->roleNames().key("eventID", -1);
+            // The last row's event: a streamed answer merges its pieces into one row, so this changes when a
+            // row is added, not on every piece of a growing answer.
+            if (chatRows > 0)
+                lastEventID = chat->data(chat->index(chatRows - 1, 0), m_chatEventIDRole).toString();
+        }
         if (auto *activity = qobject_cast<QAbstractItemModel *>(m_viewModel->activityEventModel())) {
             activityRows = activity->rowCount();
             if (m_activitySummaryRole < 0)

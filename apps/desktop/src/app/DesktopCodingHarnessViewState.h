@@ -45,9 +45,9 @@ class DesktopCodingHarnessViewState : public QObject {
     // The composer's open picker, if any.
     Q_PROPERTY(ComposerPicker composerPicker READ composerPicker NOTIFY composerPickerChanged)
     Q_PROPERTY(QStringList transcriptEventIDs READ transcriptEventIDList NOTIFY transcriptEventIDsChanged)
-    // Values of the view model the screen reacts to: the selected thread, the id of the visible session's
-    // last event (the stream scrolls when it changes), the latest activity summary, and a counter that moves
-    // whenever the pending approvals change.
+    // Values of the view model the screen reacts to: the selected thread, the event id of the last chat row
+    // (the stream scrolls when it changes), the latest activity summary, and a counter that moves whenever
+    // the pending approvals change.
     Q_PROPERTY(QString selectedThreadID READ selectedThreadID NOTIFY selectedThreadIDChanged)
     Q_PROPERTY(QString lastEventID READ lastEventID NOTIFY lastEventIDChanged)
     Q_PROPERTY(QString latestActivitySummary READ latestActivitySummary NOTIFY latestActivitySummaryChanged)
@@ -160,6 +160,7 @@ private:
     int m_chatCount = 0;
     int m_activityCount = 0;
     int m_activitySummaryRole = -1;
+    int m_chatEventIDRole = -1;
 };
 
 } // namespace rirudez
