@@ -198,22 +198,29 @@ TEST(CanvasPageImages, KeepsTheMostRecentlyUsedWithinTheByteLimit) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return ready.size() == 11; }, 10000));
     EXPECT_EQ(std::vector<int>(ready.end() - 2, ready.end()), (std::vector<int>{20, 22}));
     EXPECT_TRUE(images.find(key(21)).isNull());
-    EXPECT_TRUE(images.find(key(21)).isNull());
 }
+
+// Page images of one conversation (id 7, 40 x 52 pixels), the pages in the order their images came.
+class CanvasFirstPages : public ::testing::Test {
+protected:
+    CanvasFirstPages() {
+        ensureApplication();
+        QObject::connect(&images, &DesktopCanvasReplayPageImages::imageReady,
+                         [this](const DesktopCanvasReplayPageImages::Key &done, const QImage &) {
+                             ready.push_back(done.page);
+                         });
+    }
+    static DesktopCanvasReplayPageImages::Key key(int page) { return {page, 7, QSize(40, 52)}; }
+    static void fill(QPainter &painter) { painter.fillRect(0, 0, 40, 52, Qt::darkBlue); }
+
+    DesktopCanvasReplayPageImages images;
+    std::vector<int> ready;
+};
 
 // A conversation's first pages wait for their items: one in view is drawn on the calling thread before
 // `settle` returns, one out of view goes to the worker then; the worker waits until none is held. Each first
 // page is held once, and another conversation holds them again.
-TEST(CanvasPageImages, DrawsTheFirstPagesInViewAtOnceAndTheRestOffTheUiThread) {
-    ensureApplication();
-    DesktopCanvasReplayPageImages images;
-    std::vector<int> ready;
-    QObject::connect(
-        &images, &DesktopCanvasReplayPageImages::imageReady,
-        [&](const DesktopCanvasReplayPageImages::Key &done, const QImage &) { ready.push_back(done.page); });
-    auto key = [](int page) { return DesktopCanvasReplayPageImages::Key{page, 7, QSize(40, 52)}; };
-    const auto fill = [](QPainter &painter) { painter.fillRect(0, 0, 40, 52, Qt::darkBlue); };
-
+TEST_F(CanvasFirstPages, DrawsTheFirstPagesInViewAtOnceAndTheRestOffTheUiThread) {
     images.drawFirstPagesAtOnce(2);
     EXPECT_TRUE(images.isHeld(0));
     EXPECT_TRUE(images.isHeld(1));
@@ -246,16 +253,7 @@ TEST(CanvasPageImages, DrawsTheFirstPagesInViewAtOnceAndTheRestOffTheUiThread) {
 }
 
 // A held page whose item goes away before settling it does not leave the pages asked after it undrawn.
-TEST(CanvasPageImages, AHeldPageGivenUpReleasesTheWorker) {
-    ensureApplication();
-    DesktopCanvasReplayPageImages images;
-    std::vector<int> ready;
-    QObject::connect(
-        &images, &DesktopCanvasReplayPageImages::imageReady,
-        [&](const DesktopCanvasReplayPageImages::Key &done, const QImage &) { ready.push_back(done.page); });
-    auto key = [](int page) { return DesktopCanvasReplayPageImages::Key{page, 7, QSize(40, 52)}; };
-    const auto fill = [](QPainter &painter) { painter.fillRect(0, 0, 40, 52, Qt::darkBlue); };
-
+TEST_F(CanvasFirstPages, AHeldPageGivenUpReleasesTheWorker) {
     images.drawFirstPagesAtOnce(1);
     images.request(key(0), fill);
     images.request(key(2), fill);
