@@ -12,6 +12,7 @@
 #include "DesktopCodingBridgeHealthSource.h"
 #include "DesktopCodingHarnessViewModel.h"
 #include "DesktopCodingListModels.h"
+#include "FramePacer.h"
 #include "RootView.h"
 #include "SymbolImageProvider.h"
 #include "TurnImageProvider.h"
@@ -148,6 +149,7 @@ private:
 struct Screen {
     std::unique_ptr<QQmlApplicationEngine> engine = std::make_unique<QQmlApplicationEngine>();
     QQuickWindow *window = nullptr;
+    std::unique_ptr<FramePacer> pacer;
     std::unique_ptr<FrameRecorder> frames;
 
     explicit Screen(RootView &rootView) {
@@ -160,9 +162,11 @@ struct Screen {
         if (engine->rootObjects().isEmpty())
             qFatal("Main.qml did not load");
         window = qobject_cast<QQuickWindow *>(engine->rootObjects().constFirst());
+        pacer = FramePacer::paceIfSoftware(window);
         frames = std::make_unique<FrameRecorder>(window);
     }
     ~Screen() {
+        pacer.reset();
         window->close();
         engine.reset();
         for (int round = 0; round < 3; ++round) {

@@ -2,6 +2,7 @@
 // There is no environment or settings file: everything the application uses is fixed. The command line
 // knows --help and --version (answered without opening a window or needing a display) and Qt's own options.
 
+#include "FramePacer.h"
 #include "RootView.h"
 #include "SymbolImageProvider.h"
 #include "TurnImageProvider.h"
@@ -11,6 +12,7 @@
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQuickStyle>
+#include <QQuickWindow>
 #include <QUrl>
 #include <QtQml/qqmlextensionplugin.h>
 
@@ -88,5 +90,10 @@ int main(int argc, char *argv[]) {
         },
         Qt::QueuedConnection);
     engine.load(mainUrl);
+    // A window drawn in software gets one clock for its frames; with GL the display's sync is the clock.
+    std::unique_ptr<rirudez::FramePacer> pacer;
+    if (!engine.rootObjects().isEmpty())
+        pacer = rirudez::FramePacer::paceIfSoftware(
+            qobject_cast<QQuickWindow *>(engine.rootObjects().constFirst()));
     return app.exec();
 }

@@ -25,7 +25,8 @@ Item {
 
     readonly property bool isAssistant: style.markdown
     // The text on screen. Streamed assistant text grows by a word per event, up to thousands a second, and
-    // every change lays its last block out again: while it grows it is read at most every 50 ms. Assistant
+    // every change lays its last block out again: while it grows it is read at most once a frame (the Timer
+    // runs on the animation clock), so every frame of a stream carries a like share of new text. Assistant
     // text goes from the model to its blocks directly (it may be tens of thousands of characters); other
     // text is short and read into shownSummary.
     property string shownSummary
@@ -49,7 +50,7 @@ Item {
     }
     Timer {
         id: textThrottle
-        interval: 50
+        interval: 16
         onTriggered: row.readSummary()
     }
 

@@ -1,5 +1,6 @@
 #include "QuickTestSupport.h"
 
+#include "FramePacer.h"
 #include "SymbolImageProvider.h"
 #include "TurnImageProvider.h"
 
@@ -47,6 +48,7 @@ ScreenHarness::ScreenHarness(RootView &rootView, int width, int height)
     m_engine->load(QUrl(u"qrc:/qt/qml/Rirudez/Desktop/Main.qml"_s));
     if (!m_engine->rootObjects().isEmpty())
         m_window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().constFirst());
+    m_pacer = FramePacer::paceIfSoftware(m_window);
     if (m_window) {
         m_window->resize(width, height);
         m_window->show();
@@ -56,6 +58,7 @@ ScreenHarness::ScreenHarness(RootView &rootView, int width, int height)
 }
 
 ScreenHarness::~ScreenHarness() {
+    m_pacer.reset();
     if (m_window)
         m_window->close();
     m_engine.reset();

@@ -5,6 +5,7 @@
 // and waiting for a condition with a deadline while the event loop runs.
 
 #include "DesktopCodingHarnessViewModel.h"
+#include "FramePacer.h"
 #include "RootView.h"
 
 #include <QQmlApplicationEngine>
@@ -50,6 +51,7 @@ public:
 private:
     std::unique_ptr<QQmlApplicationEngine> m_engine;
     QQuickWindow *m_window = nullptr;
+    std::unique_ptr<FramePacer> m_pacer; // as the application paces its window
 };
 
 // How often the screens under test poll the bridge's session list (the application polls every 4 s).
