@@ -170,39 +170,46 @@ Item {
                 font.pixelSize: 12
                 font.family: "monospace"
             }
-            Row {
-                visible: row.approvalID.length > 0
-                spacing: 8
-                topPadding: 4
-                Button {
-                    objectName: "approveButton"
-                    text: HarnessLabels.approve
-                    icon.source: "image://symbol/checkmark/ffffffff"
-                    icon.color: "transparent"
-                    icon.width: 14
-                    icon.height: 14
-                    palette.button: HarnessPalette.teal
-                    palette.buttonText: HarnessPalette.onDark
-                    onClicked: row.respond("approved")
-                }
-                Button {
-                    objectName: "denyButton"
-                    text: HarnessLabels.deny
-                    icon.source: "image://symbol/xmark/" + String(HarnessPalette.red).substring(1)
-                    icon.color: "transparent"
-                    icon.width: 14
-                    icon.height: 14
-                    palette.button: HarnessPalette.panelStrong
-                    palette.buttonText: HarnessPalette.red
-                    background: Rectangle {
-                        implicitWidth: 90
-                        implicitHeight: 34
-                        radius: 6
-                        color: parent.down ? HarnessPalette.redPressed : HarnessPalette.panelStrong
-                        border.color: HarnessPalette.redBorder
-                        border.width: 1
+            // Approve and Deny exist only while the row has a pending approval: most rows never have one, and two
+            // buttons in every row would make each row dearer to create.
+            Loader {
+                active: row.approvalID.length > 0
+                visible: active
+                sourceComponent: Component {
+                    Row {
+                        spacing: 8
+                        topPadding: 4
+                        Button {
+                            objectName: "approveButton"
+                            text: HarnessLabels.approve
+                            icon.source: "image://symbol/checkmark/ffffffff"
+                            icon.color: "transparent"
+                            icon.width: 14
+                            icon.height: 14
+                            palette.button: HarnessPalette.teal
+                            palette.buttonText: HarnessPalette.onDark
+                            onClicked: row.respond("approved")
+                        }
+                        Button {
+                            objectName: "denyButton"
+                            text: HarnessLabels.deny
+                            icon.source: "image://symbol/xmark/" + String(HarnessPalette.red).substring(1)
+                            icon.color: "transparent"
+                            icon.width: 14
+                            icon.height: 14
+                            palette.button: HarnessPalette.panelStrong
+                            palette.buttonText: HarnessPalette.red
+                            background: Rectangle {
+                                implicitWidth: 90
+                                implicitHeight: 34
+                                radius: 6
+                                color: parent.down ? HarnessPalette.redPressed : HarnessPalette.panelStrong
+                                border.color: HarnessPalette.redBorder
+                                border.width: 1
+                            }
+                            onClicked: row.respond("denied")
+                        }
                     }
-                    onClicked: row.respond("denied")
                 }
             }
         }
