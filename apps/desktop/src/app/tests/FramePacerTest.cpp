@@ -74,8 +74,8 @@ TEST_F(FramePacerTest, TheFirstRedrawIsDrawnAtOnceAndTheRestOnTicksOneFramePerTi
     ASSERT_TRUE(waitUntil([&] { return !m_swapsAtTick.empty(); }));
     EXPECT_EQ(m_swapsAtTick.front(), pausedAt) << "the first redraw after a pause waited for a tick";
 
-    // An animation keeps the clock running; changes asked for between two ticks are drawn on the next tick with
-    // the animation's step, never in a frame of their own.
+    // An animation keeps the clock running; changes asked for between two ticks are drawn on the next tick
+    // with the animation's step, never in a frame of their own.
     QMetaObject::invokeMethod(slide(), "start");
     for (const QColor colour : {QColor(Qt::green), QColor(Qt::blue), QColor(Qt::yellow)}) {
         box()->setProperty("color", colour);
@@ -87,7 +87,8 @@ TEST_F(FramePacerTest, TheFirstRedrawIsDrawnAtOnceAndTheRestOnTicksOneFramePerTi
     EXPECT_GE(m_swapsAtTick.size(), 5u);
     EXPECT_TRUE(oneFramePerTick(m_swapsAtTick));
 
-    ASSERT_TRUE(waitUntil([&] { return !m_pacer->clockRunning(); })) << "the clock runs on with nothing to draw";
+    ASSERT_TRUE(waitUntil([&] { return !m_pacer->clockRunning(); }))
+        << "the clock runs on with nothing to draw";
     const qint64 stoppedAt = m_pacer->ticks();
     QTest::qWait(100);
     EXPECT_EQ(m_pacer->ticks(), stoppedAt);
