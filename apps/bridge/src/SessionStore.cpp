@@ -83,6 +83,7 @@ bool turnRunsAfter(const RepoSessionEvent &event, bool before) {
 } // namespace
 
 int SessionStore::load() {
+    m_openLogs.clear();
     m_sessions.clear();
     m_frames = SessionFrameCache(m_frames.budget());
     const QDir dir(m_path);

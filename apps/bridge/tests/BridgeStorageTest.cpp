@@ -134,9 +134,6 @@ TEST(SessionStore, TornLastLineIsDroppedAndTheNextEventStartsOnAFreshLine) {
     EXPECT_TRUE(lines[3].startsWith(R"({"kind":"status")"));
 }
 
-// A log that ends in a running turn (the bridge was killed mid-turn) gets the turn's end on the next load,
-// exactly once, after its unanswered approvals are resolved as denied; a log whose last turn ended is left as
-// it is.
 // Appends to more sessions than the store keeps logs open for, interleaved: each log holds exactly its own
 // events in order, on disk as soon as append returns (read while the store still runs, and after a restart).
 TEST(SessionStore, InterleavedAppendsToManySessionsLandInTheirOwnLogs) {
@@ -177,6 +174,9 @@ TEST(SessionStore, InterleavedAppendsToManySessionsLandInTheirOwnLogs) {
     }
 }
 
+// A log that ends in a running turn (the bridge was killed mid-turn) gets the turn's end on the next load,
+// exactly once, after its unanswered approvals are resolved as denied; a log whose last turn ended is left as
+// it is.
 TEST(SessionStore, ATurnRunningAtTheLastStopIsRecordedAsCancelledOnLoad) {
     const E prompt{E::UserMessage{u"m"_s, u"hi"_s, {}}};
     const auto asks = [](const char *id) {

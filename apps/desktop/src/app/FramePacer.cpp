@@ -39,8 +39,7 @@ std::unique_ptr<FramePacer> FramePacer::paceIfSoftware(QQuickWindow *window) {
     return pacer;
 }
 
-FramePacer::FramePacer(QQuickWindow *window, std::chrono::microseconds period)
-    : m_window(window), m_period(period) {
+FramePacer::FramePacer(QQuickWindow *window) : m_window(window) {
     m_timerFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (m_timerFd < 0) {
         qCWarning(lcFramePacer) << "no frame clock: timerfd_create failed:" << qt_error_string(errno);
@@ -79,7 +78,7 @@ void FramePacer::startClock() {
     if (m_clockRunning || m_timerFd < 0)
         return;
     // A periodic kernel timer: its expirations stay on the grid of the first one, however late one is read.
-    const itimerspec spec{toTimespec(m_period), toTimespec(m_period)};
+    const itimerspec spec{toTimespec(period), toTimespec(period)};
     if (::timerfd_settime(m_timerFd, 0, &spec, nullptr) != 0) {
         qCWarning(lcFramePacer) << "frame clock not started:" << qt_error_string(errno);
         return;

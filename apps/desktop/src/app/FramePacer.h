@@ -31,8 +31,7 @@ public:
     // software; returns nullptr otherwise (a GL or Vulkan render loop keeps its own clock).
     static std::unique_ptr<FramePacer> paceIfSoftware(QQuickWindow *window);
 
-    explicit FramePacer(QQuickWindow *window,
-                        std::chrono::microseconds period = std::chrono::microseconds(16000));
+    explicit FramePacer(QQuickWindow *window);
     ~FramePacer() override;
 
     bool clockRunning() const { return m_clockRunning; }
@@ -48,7 +47,8 @@ private:
     void draw();
 
     QPointer<QQuickWindow> m_window;
-    const std::chrono::microseconds m_period;
+    // Qt's own animation timer runs at this interval too.
+    static constexpr std::chrono::microseconds period{16000};
     int m_timerFd = -1;
     std::unique_ptr<QSocketNotifier> m_notifier;
     bool m_clockRunning = false;
